@@ -8,6 +8,7 @@ namespace {
 struct ParseCase {
   const char* text;
   std::optional<double> unixSeconds;
+  friend void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 };
 
 class ParseISO8601Test : public ::testing::TestWithParam<ParseCase> {};
