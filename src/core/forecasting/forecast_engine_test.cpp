@@ -153,7 +153,9 @@ TEST(BurnRateTest, SmartTakesTheFirstLookBackThatWorks) {
   for (const auto& c : cases) {
     const auto r = BurnRateCalculator::burnRate(c.input, ForecastBasis::smart, kT0);
     ASSERT_EQ(r.has_value(), c.expected.has_value()) << c.name;
-    if (r) EXPECT_EQ(r->basis, *c.expected) << c.name;
+    if (r) {
+      EXPECT_EQ(r->basis, *c.expected) << c.name;
+    }
   }
 }
 
