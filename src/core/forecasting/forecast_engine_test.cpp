@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "forecasting/burn_rate_calculator.h"
 
 namespace qd {
@@ -428,6 +431,34 @@ TEST(ForecastTest, ResetInTheMiddleIsNotANegativeBurn) {
   const auto r = run(series({{0, 90, 1800}, {1200, 1, 5 * 3600 + 1800}, {2400, 3, 5 * 3600 + 1800}}), 2400);
   EXPECT_GT(*r.burnRatePercentPerHour, 0);
   EXPECT_EQ(r.sampleCount, 2);
+}
+
+TEST(ForecastTest, HostileValuesGiveAResult) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    std::vector<UsageSnapshot> input;
+    ForecastBasis basis;
+  };
+  const Case cases[] = {
+      {"NaN usage", series({{0, kNaN}, {600, kNaN}}), ForecastBasis::last1h},
+      {"infinite usage", series({{0, 10}, {600, kInf}}), ForecastBasis::last1h},
+      {"huge duration", series({{0, 10, 3600, 1e300}, {600, 20, 3600, 1e300}}), ForecastBasis::sinceWindowStart},
+      {"duration beyond the clock", series({{0, 10, 3600, 1e12}, {600, 20, 3600, 1e12}}), ForecastBasis::smart},
+      {"negative duration", series({{0, 10, 3600, -1e12}, {600, 20, 3600, -1e12}}), ForecastBasis::smart},
+      {"reset far away", series({{0, 10, 1e15}, {600, 20, 1e15}}), ForecastBasis::last1h},
+  };
+  for (const auto& c : cases) {
+    const auto r = run(c.input, 600, c.basis);
+    EXPECT_FALSE(r.humanSummary.empty()) << c.name;
+    if (r.projectedUsedAtReset && std::isfinite(*r.projectedUsedAtReset)) {
+      EXPECT_GE(*r.projectedUsedAtReset, 0) << c.name;
+      EXPECT_LE(*r.projectedUsedAtReset, 140) << c.name;
+    }
+  }
+  const auto nanRate = run(series({{0, kNaN}, {600, kNaN}}), 600);
+  EXPECT_EQ(nanRate.humanSummary, "No recent burn. Holding at \u2014.");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace qd {
 
@@ -46,12 +47,23 @@ Timestamp fromUnixSeconds(double seconds) {
 }
 
 double secondsBetween(Timestamp from, Timestamp to) {
-  return static_cast<double>((to - from).count()) / 1e6;
+  const int64_t a = to.time_since_epoch().count();
+  const int64_t b = from.time_since_epoch().count();
+  int64_t d;
+  // Far-apart instants (a hostile duration pushed one to the end of the range) lose only precision.
+  if (__builtin_sub_overflow(a, b, &d)) return (static_cast<double>(a) - static_cast<double>(b)) / 1e6;
+  return static_cast<double>(d) / 1e6;
 }
 
 Timestamp addSeconds(Timestamp t, double seconds) {
   if (!std::isfinite(seconds)) return t;
-  return t + std::chrono::microseconds{static_cast<int64_t>(std::llround(seconds * 1e6))};
+  // Saturates at the ends of the 64-bit microsecond range instead of overflowing.
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  const double us = seconds * 1e6;
+  const int64_t delta = us >= 9.2e18 ? kMax : us <= -9.2e18 ? -kMax : static_cast<int64_t>(std::llround(us));
+  int64_t out;
+  if (__builtin_add_overflow(t.time_since_epoch().count(), delta, &out)) out = delta > 0 ? kMax : -kMax;
+  return Timestamp{std::chrono::microseconds{out}};
 }
 
 std::string formatISO8601(Timestamp t) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace qd {
 namespace {
 
@@ -50,6 +52,26 @@ TEST(TimestampTest, FractionRequirementSelectsTheForm) {
   EXPECT_TRUE(parseISO8601("2026-12-07T04:59:59Z", false));
   EXPECT_TRUE(parseISO8601("2026-12-07T04:59:59.1Z", true));
   EXPECT_FALSE(parseISO8601("2026-12-07T04:59:59.1Z", false));
+}
+
+}  // namespace
+}  // namespace qd
+
+namespace qd {
+namespace {
+
+TEST(TimestampTest, ArithmeticSaturatesInsteadOfOverflowing) {
+  const Timestamp t = fromUnixSeconds(1'800'000'000);
+  EXPECT_EQ(addSeconds(t, 1.5), fromUnixSeconds(1'800'000'001.5));
+  EXPECT_EQ(addSeconds(t, std::numeric_limits<double>::infinity()), t);
+  const Timestamp late = addSeconds(t, 1e300);
+  const Timestamp early = addSeconds(t, -1e300);
+  EXPECT_EQ(late.time_since_epoch().count(), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(addSeconds(late, 1e6), late);
+  EXPECT_LT(early, t);
+  EXPECT_GT(secondsBetween(early, late), 1.8e13);
+  EXPECT_LT(secondsBetween(late, early), -1.8e13);
+  EXPECT_EQ(secondsBetween(t, addSeconds(t, -90.25)), -90.25);
 }
 
 }  // namespace

@@ -146,9 +146,9 @@ TimeLocale TimeLocale::c() {
 }
 
 std::optional<TimeLocale> TimeLocale::named(std::string_view name) {
-  // Each distinct locale is made once and kept: handles stay valid for the process.
+  // Each distinct locale is made once and kept (never destroyed): handles stay valid for the process.
   static std::mutex mutex;
-  static std::map<std::string, locale_t, std::less<>> made;
+  static auto& made = *new std::map<std::string, locale_t, std::less<>>;
   std::lock_guard lock(mutex);
   auto it = made.find(name);
   if (it == made.end()) it = made.emplace(std::string(name), makeLocale(std::string(name).c_str())).first;
