@@ -126,6 +126,11 @@ std::optional<Timestamp> parseISO8601(std::string_view s, bool requireFraction) 
 
   const int64_t days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
   const int64_t total = days * 86400 + hour * 3600 + minute * 60 + second - offsetSeconds;
+  // An offset can carry the instant outside the four-digit years the text form can
+  // write back; such a moment is no real reading.
+  static constexpr int64_t kFirst = daysFromCivil(0, 1, 1) * 86400;
+  static constexpr int64_t kEnd = daysFromCivil(10000, 1, 1) * 86400;
+  if (total < kFirst || total >= kEnd) return std::nullopt;
   return Timestamp{std::chrono::microseconds{total * 1000000 + micros}};
 }
 

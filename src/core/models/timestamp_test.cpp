@@ -39,6 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"2026-12-07T04:59:59.Z", std::nullopt},
                       ParseCase{" 2026-12-07T04:59:59Z", std::nullopt},
                       ParseCase{"2026-12-07T04:59:59Zjunk", std::nullopt},
+                      ParseCase{"0000-01-01T00:29:00.0+14:00", std::nullopt},
+                      ParseCase{"9999-12-31T23:59:59-01:00", std::nullopt},
                       ParseCase{"", std::nullopt}));
 
 TEST(TimestampTest, FormatsUtcWithoutFraction) {
