@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <atomic>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "utilities/local_time.h"
 
@@ -170,6 +173,24 @@ TEST(LocalTimeTest, TZIsReadOnEveryCall) {
     ScopedTZ tz("<+14>-14");
     EXPECT_EQ(LocalTime::format(t, "%H:%M %a %-d %b", LocalTime::TimeLocale::c()), "02:00 Tue 8 Dec");
   }
+}
+
+TEST(LocalTimeTest, FormatsFromSeveralThreadsAtOnce) {
+  ScopedTZ tz(kLondon);
+  const Timestamp now = iso("2026-12-07T10:00:00Z");
+  std::vector<std::thread> threads;
+  std::atomic<int> mismatches{0};
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&, i] {
+      for (int k = 0; k < 200; ++k) {
+        const auto locale = LocalTime::TimeLocale::named(i % 2 ? "C" : "C.UTF-8");
+        if (!locale || TimeFormatting::resetPhrase(addSeconds(now, 3 * 86400), now, *locale) != "resets Thu 10:00" ||
+            TimeFormatting::clock(now) != "10:00")
+          ++mismatches;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(mismatches, 0);
 }
 
 }  // namespace
