@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "models/forecast_result.h"
 #include "models/forecast_status.h"
 #include "models/timestamp.h"
 #include "models/usage_snapshot.h"
@@ -18,6 +19,10 @@ struct ChartForecast {
   std::optional<double> projectedUsedAtReset;
   std::optional<Timestamp> runOutAt;
 };
+
+[[nodiscard]] inline ChartForecast chartForecast(const ForecastResult& f) {
+  return {f.status, f.resetAt, f.burnRatePercentPerHour, f.projectedUsedAtReset, f.runOutAt};
+}
 
 struct ChartPoint {
   Timestamp time{};

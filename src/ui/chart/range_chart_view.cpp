@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include "popover/theme.h"
+#include "utilities/time_formatting.h"
 
 namespace qd {
 
@@ -57,7 +58,7 @@ RangeChartView::RangeChartView(QWidget* parent) : QWidget(parent), animation_(ne
     reveal_ = v.toDouble();
     update();
   });
-  clock_ = [](Timestamp t) { return localTime(t).toString(QStringLiteral("HH:mm")); };
+  clock_ = [](Timestamp t) { return QString::fromStdString(TimeFormatting::clock(t)); };
 }
 
 void RangeChartView::setData(std::vector<UsageSnapshot> series, std::optional<ChartForecast> forecast,
