@@ -1,0 +1,278 @@
+#include "storage/snapshot_store.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "storage/atomic_file.h"
+#include "storage/json_lines.h"
+#include "testing/temp_dir.h"
+
+namespace qd {
+namespace {
+
+Timestamp at(const char* iso) { return *parseISO8601(iso); }
+
+UsageSnapshot snap(Timestamp t, Provider p = Provider::codex, WindowKind w = WindowKind::fiveHour,
+                   double used = 10) {
+  UsageSnapshot s;
+  s.provider = p;
+  s.timestamp = t;
+  s.windowKind = w;
+  s.usedPercent = used;
+  s.remainingPercent = 100 - used;
+  s.source = SnapshotSource::demo;
+  return s;
+}
+
+std::string fileText(const std::filesystem::path& p) { return readWholeFile(p).value_or("<missing>"); }
+
+void appendRaw(const std::filesystem::path& p, std::string_view bytes) {
+  int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fd);
+}
+
+std::string lineOf(const UsageSnapshot& s) { return *JSONLines::encodeLine(s) + "\n"; }
+
+class SnapshotStoreTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir;
+  std::filesystem::path file = dir / "snapshots.ndjson";
+  Timestamp t0 = at("2026-12-01T00:00:00Z");
+};
+
+TEST_F(SnapshotStoreTest, ReadingSkipsBlankAndBrokenLines) {
+  const std::string good = *JSONLines::encodeLine(snap(t0));
+  appendRaw(file, good + "\n\n    \n" + good.substr(0, good.size() - 3) + "\n");
+  SnapshotStore store(file);
+  EXPECT_EQ(store.all()->size(), 1u);
+}
+
+TEST_F(SnapshotStoreTest, AppendToMissingFileCreatesExactlyThatLine) {
+  SnapshotStore store(dir / "nested" / "snapshots.ndjson");
+  const auto s = snap(t0);
+  store.append(s);
+  EXPECT_EQ(fileText(dir / "nested" / "snapshots.ndjson"), lineOf(s));
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "nested" / "snapshots.ndjson").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_TRUE(std::filesystem::exists(dir / "nested" / "snapshots.ndjson.lock"));
+}
+
+TEST_F(SnapshotStoreTest, AppendAfterTornLineStartsANewLine) {
+  appendRaw(file, R"({"id":"E621E1F8-C36C)");
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  ASSERT_EQ(store.all()->size(), 1u);
+  EXPECT_EQ(store.all()->front().timestamp, t0);
+}
+
+TEST_F(SnapshotStoreTest, CacheDecodesOnceUntilTheFileChanges) {
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  const auto first = store.all();
+  const auto second = store.all();
+  EXPECT_EQ(first.get(), second.get());
+  EXPECT_EQ(store.readStats().fullDecodes + store.readStats().incrementalDecodes, 1u);
+  store.append(snap(addSeconds(t0, 60)));
+  const auto third = store.all();
+  ASSERT_EQ(third->size(), 2u);
+  EXPECT_EQ(third->back().timestamp, addSeconds(t0, 60));
+  EXPECT_EQ(first->size(), 1u);  // what a caller holds never changes
+  EXPECT_EQ(store.readStats().fullDecodes + store.readStats().incrementalDecodes, 2u);
+}
+
+// Each step changes the file behind the store's back; after each, the cached
+// view must equal a full decode of the file, and growth must be read incrementally.
+TEST_F(SnapshotStoreTest, IncrementalReadEqualsFullDecode) {
+  for (int i = 0; i < 50; ++i) appendRaw(file, lineOf(snap(addSeconds(t0, i))));
+  SnapshotStore store(file);
+  ASSERT_EQ(store.all()->size(), 50u);
+  const std::string next = lineOf(snap(addSeconds(t0, 1000), Provider::claude));
+
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    bool incremental;
+  };
+  const Step steps[] = {
+      {"one line appended", [&] { store.append(snap(addSeconds(t0, 100))); }, true},
+      {"two lines appended raw", [&] { appendRaw(file, next + next); }, true},
+      {"half a line", [&] { appendRaw(file, next.substr(0, 40)); }, true},
+      {"rest of that line", [&] { appendRaw(file, next.substr(40)); }, true},
+      {"a line without its line feed", [&] { appendRaw(file, next.substr(0, next.size() - 1)); }, true},
+      {"its line feed, then CR LF lines", [&] { appendRaw(file, "\r\n" + next.substr(0, next.size() - 1) + "\r\n"); }, true},
+      {"garbage then a line", [&] { appendRaw(file, "not json\n" + next); }, true},
+      {"tail rewritten in place and grown",
+       [&] {
+         int fd = ::open(file.c_str(), O_WRONLY);
+         const off_t size = ::lseek(fd, 0, SEEK_END);
+         ASSERT_EQ(::pwrite(fd, "xx", 2, size - 10), 2);
+         ::close(fd);
+         appendRaw(file, next);
+       },
+       false},
+      {"replaced by rename", [&] { ASSERT_TRUE(writeFileAtomically(file, next + next + next)); }, false},
+      {"grown after the rename", [&] { appendRaw(file, next); }, true},
+      {"truncated", [&] { ::truncate(file.c_str(), 10); }, false},
+  };
+  for (const auto& step : steps) {
+    const auto before = store.readStats();
+    step.change();
+    const auto view = store.all();
+    EXPECT_EQ(*view, JSONLines::decodeLines(fileText(file))) << step.name;
+    const auto after = store.readStats();
+    EXPECT_EQ(after.incrementalDecodes - before.incrementalDecodes, step.incremental ? 1u : 0u) << step.name;
+  }
+}
+
+TEST_F(SnapshotStoreTest, SnapshotsOfOneSeriesOldestFirst) {
+  SnapshotStore store(file);
+  store.append({snap(addSeconds(t0, 30)), snap(t0, Provider::claude), snap(addSeconds(t0, 10)),
+                snap(t0, Provider::codex, WindowKind::weekly), snap(addSeconds(t0, 10), Provider::codex,
+                                                                    WindowKind::fiveHour, 55)});
+  const auto series = store.snapshots(Provider::codex, WindowKind::fiveHour);
+  ASSERT_EQ(series.size(), 3u);
+  EXPECT_EQ(series[0].timestamp, addSeconds(t0, 10));
+  EXPECT_EQ(series[0].usedPercent, 10);  // stable among equal times
+  EXPECT_EQ(series[1].usedPercent, 55);
+  EXPECT_EQ(series[2].timestamp, addSeconds(t0, 30));
+}
+
+TEST_F(SnapshotStoreTest, PruneKeepsTheBoundaryAndFileOrder) {
+  const Timestamp now = at("2026-12-31T12:00:00Z");
+  const Timestamp cutoff = addSeconds(now, -30.0 * 86400);
+  SnapshotStore store(file);
+  store.append({snap(addSeconds(cutoff, 5)), snap(addSeconds(cutoff, -1)), snap(cutoff), snap(addSeconds(cutoff, -86400))});
+  store.prune(30, now);
+  const auto kept = store.all();
+  ASSERT_EQ(kept->size(), 2u);
+  EXPECT_EQ((*kept)[0].timestamp, addSeconds(cutoff, 5));
+  EXPECT_EQ((*kept)[1].timestamp, cutoff);
+  EXPECT_EQ(fileText(file), lineOf((*kept)[0]) + lineOf((*kept)[1]));
+}
+
+TEST_F(SnapshotStoreTest, PruneSeesLinesAppendedByAnotherWriter) {
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  ASSERT_EQ(store.all()->size(), 1u);
+  appendRaw(file, lineOf(snap(addSeconds(t0, 5))));
+  store.prune(3650, addSeconds(t0, 10));
+  EXPECT_EQ(store.all()->size(), 2u);
+}
+
+TEST_F(SnapshotStoreTest, PruneLeavesAnUnreadableFileAlone) {
+  std::filesystem::create_directories(file);  // a directory where the file should be
+  SnapshotStore store(file);
+  store.prune(30, t0);
+  EXPECT_TRUE(std::filesystem::is_directory(file));
+  EXPECT_TRUE(store.all()->empty());
+}
+
+TEST_F(SnapshotStoreTest, ClearLeavesAnEmptyFile) {
+  SnapshotStore store(file);
+  store.append({snap(t0), snap(addSeconds(t0, 1))});
+  ASSERT_EQ(store.all()->size(), 2u);
+  store.clear();
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  EXPECT_TRUE(store.all()->empty());
+}
+
+TEST_F(SnapshotStoreTest, ExportQuotesOnlyTextColumnsThatNeedIt) {
+  SnapshotStore store(file);
+  UsageSnapshot quoted = snap(addSeconds(t0, 60), Provider::claude, WindowKind::sevenDay, 42);
+  quoted.remainingPercent = 3.25;
+  quoted.resetAt = at("2026-12-08T00:00:00Z");
+  quoted.modelId = "ignored-id";
+  quoted.modelDisplayName = "Opus, \"4\"";
+  quoted.effortLevel = "high";
+  quoted.speedMode = "a,b";
+  quoted.planType = "max";
+  quoted.source = "claude.oauth";
+  quoted.sourceConfidence = SourceConfidence::high;
+  UsageSnapshot idOnly = snap(addSeconds(t0, 30));
+  idOnly.modelId = "gpt-5";
+  store.append({quoted, snap(t0), idOnly});
+
+  const auto written = store.exportCSV(dir / "out.csv");
+  ASSERT_EQ(written, dir / "out.csv");
+  EXPECT_EQ(fileText(dir / "out.csv"),
+            "timestamp,provider,window,usedPercent,remainingPercent,resetAt,model,effort,speed,plan,source,confidence\n"
+            "2026-12-01T00:00:00Z,codex,fiveHour,10.0,90.0,,,,,,demo,medium\n"
+            "2026-12-01T00:00:30Z,codex,fiveHour,10.0,90.0,,gpt-5,,,,demo,medium\n"
+            "2026-12-01T00:01:00Z,claude,sevenDay,42.0,3.25,2026-12-08T00:00:00Z,\"Opus, \"\"4\"\"\",high,\"a,b\",max,"
+            "claude.oauth,high\n");
+}
+
+TEST_F(SnapshotStoreTest, ExportDefaultsToTheSupportDirectoryAndReportsFailure) {
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  const auto written = store.exportCSV();
+  ASSERT_TRUE(written);
+  EXPECT_EQ(written->filename(), "quotadial-export.csv");
+  EXPECT_TRUE(std::filesystem::exists(*written));
+  EXPECT_FALSE(store.exportCSV(dir / "no-such-dir" / "out.csv"));
+}
+
+// Writes with the file-size limit just above the current size, so the line is cut
+// short; the store must undo the partial write and keep the file as it was.
+TEST_F(SnapshotStoreTest, FailedAppendLeavesTheFileAsItWas) {
+  {
+    SnapshotStore store(file);
+    store.append(snap(t0));
+  }
+  const std::string before = fileText(file);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(before.size() + 20), static_cast<rlim_t>(before.size() + 20)};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    SnapshotStore store(file);
+    store.append(snap(addSeconds(t0, 1)));
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(fileText(file), before);
+}
+
+// Another process appends (as the status-line bridge does) while this one prunes
+// over and over; the lock must keep every appended line.
+TEST_F(SnapshotStoreTest, ConcurrentAppendAndPruneLoseNoLine) {
+  constexpr int kLines = 400;
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    SnapshotStore writer(file);
+    for (int i = 1; i <= kLines; ++i) writer.append(snap(addSeconds(t0, i)));
+    ::_exit(0);
+  }
+  int prunes = 0;
+  for (;;) {
+    store.prune(3650, addSeconds(t0, 1));
+    ++prunes;
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      ASSERT_TRUE(WIFEXITED(status));
+      break;
+    }
+  }
+  store.prune(3650, addSeconds(t0, 1));
+  EXPECT_GT(prunes, 1);
+  EXPECT_EQ(store.all()->size(), static_cast<size_t>(kLines + 1));
+}
+
+}  // namespace
+}  // namespace qd
