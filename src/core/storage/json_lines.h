@@ -20,14 +20,14 @@ namespace qd::JSONLines {
 inline constexpr std::string_view kUnrecognisedDate = "Unrecognised date";
 
 // One record as one line of JSON text, without the line feed. Nothing when a
-// number is not finite or a timestamp lies outside years 0001-9999, since the
+// number is not finite or a timestamp lies outside years 0000-9999, since the
 // file could not carry it.
 [[nodiscard]] std::optional<std::string> encodeLine(const UsageSnapshot& snapshot);
 
 // One record from one line (surrounding spaces and tabs and a final line break
-// allowed). Nothing when a
-// required key is missing, an enum names no case, a value has the wrong JSON
-// type, a date is unrecognised or the text is not one JSON object.
+// allowed). Nothing when a required key is missing, an enum names no case, a
+// value has the wrong JSON type, a date is unrecognised or the text is not one
+// JSON object.
 [[nodiscard]] std::optional<UsageSnapshot> decodeLine(std::string_view line);
 
 // Every record that decodes, in text order. Lines end at "\n", "\r\n" or "\r".
