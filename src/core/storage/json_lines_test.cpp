@@ -138,7 +138,9 @@ TEST(JSONLinesDecodeTest, LenientTimestamps) {
   for (const auto& c : cases) {
     auto s = JSONLines::decodeLine(line(c.json));
     EXPECT_EQ(s.has_value(), c.expected.has_value()) << c.json;
-    if (s && c.expected) EXPECT_EQ(s->timestamp, *c.expected) << c.json;
+    if (s && c.expected) {
+      EXPECT_EQ(s->timestamp, *c.expected) << c.json;
+    }
   }
 }
 
