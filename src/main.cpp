@@ -1,16 +1,50 @@
-// Entry point: command-line modes first, then the desktop or headless run.
+// Entry point: command-line modes first, then the desktop run, or the terminal
+// status report when there is no desktop to run on.
+#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <string_view>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+
+// The desktop layer declares `int qd::runGui(int argc, char** argv, const
+// CommandLineOptions&)` in src/ui/run_gui.h; without it the program runs in the terminal.
+#if defined(QUOTADIAL_HAVE_UI) && __has_include("run_gui.h")
+#include "run_gui.h"
+#define QUOTADIAL_RUN_GUI 1
+#endif
+
+namespace {
+
+bool displayAvailable() {
+  for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--version") {
-      std::printf("quotadial %s\n", QUOTADIAL_VERSION);
-      return 0;
-    }
+  // A write to an exited child must fail, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const qd::CommandLineParse parsed = qd::CommandLine::parse(arguments);
+  if (parsed.unknownArgument) {
+    std::fprintf(stderr, "quotadial: unknown option '%s'\nTry 'quotadial --help' for more information.\n",
+                 parsed.unknownArgument->c_str());
+    return 2;
   }
-  std::fprintf(stderr, "quotadial: this mode is not available yet\n");
-  return 1;
+  if (auto status = qd::CommandLine::runIfRequested(parsed.options, std::cout, std::cerr)) return *status;
+
+#ifdef QUOTADIAL_RUN_GUI
+  if (displayAvailable()) return qd::runGui(argc, argv, parsed.options);
+#else
+  (void)displayAvailable;
+#endif
+  return qd::CommandLine::runStatus(parsed.options, std::cout);
 }

@@ -1,0 +1,865 @@
+#include "app/app_state.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <set>
+#include <span>
+
+#include "forecasting/burn_rate_calculator.h"
+#include "forecasting/forecast_engine.h"
+#include "forecasting/pace_calculator.h"
+#include "forecasting/recommendation_engine.h"
+#include "forecasting/scenario_engine.h"
+#include "providers/demo_provider.h"
+#include "storage/local_file_store.h"
+#include "storage/settings_store.h"
+#include "storage/snapshot_store.h"
+#include "utilities/app_logger.h"
+#include "utilities/number_formatting.h"
+#include "utilities/serial_queue.h"
+#include "utilities/shell.h"
+#include "utilities/time_formatting.h"
+
+namespace qd {
+
+namespace {
+
+constexpr double kRefreshInterval = 30;
+constexpr double kHistoryInterval = 300;
+constexpr double kSaveDelay = 0.5;
+constexpr double kWeekSeconds = 604'800;
+
+std::string keyOf(Provider p, WindowKind w) { return std::string(rawValue(p)) + "-" + std::string(rawValue(w)); }
+
+bool isLiveClaudeSource(const std::string& source) {
+  return source == SnapshotSource::claudeStatusLine || source == SnapshotSource::claudeOAuth;
+}
+
+// The newest by timestamp; on equal timestamps the earliest in list order.
+const UsageSnapshot* newest(const std::vector<const UsageSnapshot*>& list) {
+  const UsageSnapshot* best = nullptr;
+  for (const UsageSnapshot* s : list)
+    if (!best || s->timestamp > best->timestamp) best = s;
+  return best;
+}
+
+}  // namespace
+
+// What the compute queue keeps between runs so that an unchanged store costs
+// no copying: the filtered working set and, per series, its current-window run.
+struct AppState::ComputeCache {
+  SnapshotList source;  // the store's list the entries below were made from
+  std::set<Provider> enabled;
+  SnapshotList working;
+  struct Series {
+    std::vector<UsageSnapshot> currentRun;  // time-ordered samples since the last reset
+  };
+  std::map<std::pair<Provider, WindowKind>, Series> series;
+  // Windows of each provider in sort-rank order, ties by first appearance.
+  std::map<Provider, std::vector<WindowKind>> windows;
+};
+
+// ---- construction -------------------------------------------------------------
+
+AppState::AppState(AppStateOptions options)
+    : options_(std::move(options)),
+      mainLoop_(options_.mainLoop),
+      clock_(options_.clock ? options_.clock : &SystemClock::instance()),
+      supportDirectory_(options_.supportDirectory ? *options_.supportDirectory : LocalFileStore::baseDirectory()),
+      history_(options_.history),
+      working_(std::make_shared<const std::vector<UsageSnapshot>>()),
+      cache_(std::make_unique<ComputeCache>()) {
+  demoFlag_ = std::find(options_.arguments.begin(), options_.arguments.end(), "--demo") != options_.arguments.end();
+}
+
+std::shared_ptr<AppState> AppState::create(AppStateOptions options) {
+  std::shared_ptr<AppState> state(new AppState(std::move(options)));
+  state->startup();
+  return state;
+}
+
+AppState::~AppState() {
+  for (auto& [provider, live] : liveProviders_) live->stop();
+  for (MainLoop::TimerId id : timers_) mainLoop_->cancelTimer(id);
+  // Queued computations and saves finish before the members they use go.
+  computeQueue_.reset();
+  saveQueue_.reset();
+}
+
+void AppState::startup() {
+  // Stores and queues.
+  std::error_code ec;
+  std::filesystem::create_directories(supportDirectory_ / "logs", ec);
+  store_ = std::make_shared<SnapshotStore>(supportDirectory_ / "snapshots.ndjson");
+  auto settingsStore = std::make_shared<SettingsStore>(supportDirectory_ / "settings.json");
+  computeQueue_ = std::make_unique<SerialQueue>("quotadial.forecast");
+  saveQueue_ = std::make_unique<SerialQueue>("quotadial.settings");
+  notifications_ = std::make_unique<NotificationManager>(options_.notificationSink, *clock_);
+  writeSettings_ = options_.writeSettings;
+  if (!writeSettings_) writeSettings_ = [settingsStore](const AppSettings& s) { settingsStore->save(s); };
+
+  // Settings, with the demo flag applied for this run only.
+  AppSettings loaded = settingsStore->load();
+  if (demoFlag_) {
+    loaded.demoMode = true;
+    loaded.hasOnboarded = true;
+  }
+  settings_ = loaded;
+
+  std::weak_ptr<AppState> weak = weak_from_this();
+  liveContext_ = std::unique_ptr<LiveSourceContext>(new LiveSourceContext{
+      *store_, *mainLoop_, *clock_,
+      [weak]() -> AppSettings {
+        if (auto s = weak.lock()) return s->settings_;
+        return AppSettings{};
+      },
+      supportDirectory_});
+
+  if (history_) {
+    history_->setOnChange([weak] {
+      if (auto s = weak.lock()) s->refresh();
+    });
+  }
+
+  refresh();
+  startProviders();
+
+  if (options_.startTimers) {
+    timers_.push_back(mainLoop_->addRepeatingTimer(kRefreshInterval, [weak] {
+      if (auto s = weak.lock()) s->refresh();
+    }));
+    scanUsageHistory();
+    timers_.push_back(mainLoop_->addRepeatingTimer(kHistoryInterval, [weak] {
+      if (auto s = weak.lock()) s->scanUsageHistory();
+    }));
+  }
+}
+
+// ---- observation ------------------------------------------------------------------
+
+AppState::Subscription::Subscription(Subscription&& other) noexcept
+    : state_(std::move(other.state_)), id_(std::exchange(other.id_, 0)) {}
+
+AppState::Subscription& AppState::Subscription::operator=(Subscription&& other) noexcept {
+  if (this != &other) {
+    reset();
+    state_ = std::move(other.state_);
+    id_ = std::exchange(other.id_, 0);
+  }
+  return *this;
+}
+
+AppState::Subscription::~Subscription() { reset(); }
+
+void AppState::Subscription::reset() {
+  if (auto s = state_.lock(); s && id_ != 0) s->observers_.erase(id_);
+  state_.reset();
+  id_ = 0;
+}
+
+AppState::Subscription AppState::subscribe(std::function<void(unsigned)> observer) {
+  Subscription sub;
+  sub.state_ = weak_from_this();
+  sub.id_ = nextObserverId_++;
+  observers_.emplace(sub.id_, std::move(observer));
+  return sub;
+}
+
+void AppState::publish(unsigned changes) {
+  if (changes == 0) return;
+  // Copy first: an observer may subscribe or unsubscribe while being told.
+  std::vector<std::function<void(unsigned)>> targets;
+  targets.reserve(observers_.size());
+  for (const auto& [id, fn] : observers_) targets.push_back(fn);
+  for (const auto& fn : targets)
+    if (fn) fn(changes);
+}
+
+// ---- settings -------------------------------------------------------------------------
+
+void AppState::setSettings(AppSettings next) {
+  if (next == settings_) return;
+  settings_ = std::move(next);
+  publish(StateChange::settings);
+}
+
+void AppState::updateSettings(const std::function<void(AppSettings&)>& change) {
+  AppSettings next = settings_;
+  change(next);
+  if (next == settings_) return;
+  setSettings(std::move(next));
+  scheduleSettingsSave();
+}
+
+void AppState::scheduleSettingsSave() {
+  AppSettings copy = settings_;
+  if (demoFlag_) copy.demoMode = false;  // a demo launch never persists demo mode
+  pendingSave_ = copy;
+  const std::uint64_t generation = ++saveGeneration_;
+  std::weak_ptr<AppState> weak = weak_from_this();
+  mainLoop_->postAfter(kSaveDelay, [weak, generation] {
+    auto s = weak.lock();
+    if (!s || generation != s->saveGeneration_ || !s->pendingSave_) return;
+    AppSettings toWrite = std::move(*s->pendingSave_);
+    s->pendingSave_.reset();
+    s->saveQueue_->async([writer = s->writeSettings_, toWrite] { writer(toWrite); });
+  });
+}
+
+void AppState::flushSettingsSave() {
+  if (pendingSave_) {
+    AppSettings toWrite = std::move(*pendingSave_);
+    pendingSave_.reset();
+    ++saveGeneration_;
+    saveQueue_->async([writer = writeSettings_, toWrite] { writer(toWrite); });
+  }
+  saveQueue_->sync([] {});
+}
+
+std::vector<Provider> AppState::sortedEnabledProviders() const {
+  std::vector<Provider> out;
+  for (Provider p : allCases<Provider>())
+    if (settings_.enabledProviders.contains(p)) out.push_back(p);
+  return out;
+}
+
+// ---- providers -----------------------------------------------------------------------------
+
+void AppState::startProviders() {
+  for (auto& [provider, live] : liveProviders_) live->stop();
+  liveProviders_.clear();
+  if (settings_.demoMode) {
+    if (!providerHealth_.empty()) {
+      providerHealth_.clear();
+      publish(StateChange::providerHealth);
+    }
+    return;
+  }
+  auto make = options_.makeProvider ? options_.makeProvider : makeLiveProvider;
+  std::map<Provider, ProviderHealth> health = providerHealth_;
+  std::weak_ptr<AppState> weak = weak_from_this();
+  MainLoop* loop = mainLoop_;
+  for (Provider p : sortedEnabledProviders()) {
+    std::unique_ptr<UsageProvider> live = make(p, *liveContext_);
+    if (!live) continue;
+    live->start([weak, loop](const std::vector<UsageSnapshot>&) {
+      loop->post([weak] {
+        if (auto s = weak.lock()) s->refresh();
+      });
+    });
+    health[p] = live->health();
+    liveProviders_[p] = std::move(live);
+  }
+  if (health != providerHealth_) {
+    providerHealth_ = std::move(health);
+    publish(StateChange::providerHealth);
+  }
+}
+
+void AppState::scanUsageHistory() {
+  if (settings_.demoMode || !history_) return;
+  std::weak_ptr<AppState> weak = weak_from_this();
+  history_->rescan([weak] {
+    if (auto s = weak.lock()) s->refresh();
+  });
+}
+
+// ---- the cycle ------------------------------------------------------------------------------
+
+void AppState::refresh() {
+  ++pendingRefreshes_;
+  AppSettings captured = settings_;
+  std::vector<Provider> providers = sortedEnabledProviders();
+  const Timestamp now = clock_->now();
+  // Read on the main thread, handed to the computation.
+  if (options_.stages.isPooledAccount) pooledAccountOnCompute_ = options_.stages.isPooledAccount();
+  std::weak_ptr<AppState> weak = weak_from_this();
+  MainLoop* loop = mainLoop_;
+  // `this` stays valid inside the task: the queue is drained before the members go.
+  computeQueue_->async([this, weak, loop, captured = std::move(captured), providers = std::move(providers), now] {
+    ForecastBundle bundle = computeBundle(captured, providers, now);
+    loop->post([weak, bundle = std::move(bundle), captured, now]() mutable {
+      if (auto s = weak.lock()) {
+        --s->pendingRefreshes_;
+        s->apply(std::move(bundle), captured, now);
+      }
+    });
+  });
+}
+
+void AppState::regradeLongWindow(ForecastResult& r) {
+  const double q = r.projectedUsedAtReset ? *r.projectedUsedAtReset : r.currentUsedPercent;
+  if (r.currentUsedPercent >= 100)
+    r.status = ForecastStatus::limited;
+  else if (q >= 100)
+    r.status = ForecastStatus::risky;
+  else if (q >= 95)
+    r.status = ForecastStatus::watch;
+  else
+    r.status = ForecastStatus::safe;
+}
+
+void AppState::applySmartOverride(ForecastResult& r, const CalibratedProjection& cal, const UsageSnapshot& latest,
+                                  Timestamp now, bool pooledAccount) {
+  const double q = cal.projectedUsedAtReset;
+  r.projectedUsedAtReset = q;
+  r.projectedRemainingAtReset = std::max(0.0, 100.0 - q);
+  r.limitBeforeReset = q >= 100;
+  if (!r.limitBeforeReset) r.estimatedTimeToLimit.reset();
+  if (r.resetAt) {
+    const double c = r.currentUsedPercent;
+    if (q > 100 && c < 100 && c < q) {
+      const double span = secondsBetween(latest.timestamp, *r.resetAt);
+      r.runOutAt = addSeconds(latest.timestamp, ((100.0 - c) / (q - c)) * span);
+    } else {
+      r.runOutAt.reset();
+    }
+    if (r.runOutAt) r.estimatedTimeToLimit = secondsBetween(now, *r.runOutAt);
+  }
+  r.humanSummary = "From your usage history: ~" + NumberFormatting::percent(q) + " used by reset (est.).";
+  if (cal.activeDays >= 5)
+    r.confidence = SourceConfidence::high;
+  else if (cal.activeDays >= 3)
+    r.confidence = SourceConfidence::medium;
+  if (r.provider == Provider::claude && pooledAccount && r.confidence == SourceConfidence::high)
+    r.confidence = SourceConfidence::medium;
+}
+
+ForecastBundle AppState::computeBundle(const AppSettings& S, const std::vector<Provider>& P, Timestamp now) {
+  ForecastBundle bundle;
+  ComputeCache& cache = *cache_;
+  const bool demo = S.demoMode;
+  const bool claudeEnabled = S.enabledProviders.contains(Provider::claude);
+
+  // 1. The working set, and per (provider, window) the current-window run.
+  std::map<std::pair<Provider, WindowKind>, ComputeCache::Series> demoSeries;
+  std::map<Provider, std::vector<WindowKind>> demoWindows;
+  const std::map<std::pair<Provider, WindowKind>, ComputeCache::Series>* series = &cache.series;
+  const std::map<Provider, std::vector<WindowKind>>* windows = &cache.windows;
+
+  auto buildSeries = [](const std::vector<UsageSnapshot>& W, std::map<std::pair<Provider, WindowKind>, ComputeCache::Series>& out,
+                        std::map<Provider, std::vector<WindowKind>>& outWindows) {
+    out.clear();
+    outWindows.clear();
+    std::map<std::pair<Provider, WindowKind>, std::vector<const UsageSnapshot*>> grouped;
+    for (const UsageSnapshot& s : W) {
+      auto& list = grouped[{s.provider, s.windowKind}];
+      if (list.empty()) outWindows[s.provider].push_back(s.windowKind);
+      list.push_back(&s);
+    }
+    for (auto& [p, ws] : outWindows)
+      std::stable_sort(ws.begin(), ws.end(), [](WindowKind a, WindowKind b) { return sortRank(a) < sortRank(b); });
+    for (auto& [key, list] : grouped) {
+      std::stable_sort(list.begin(), list.end(),
+                       [](const UsageSnapshot* a, const UsageSnapshot* b) { return a->timestamp < b->timestamp; });
+      // The forecast of a series only depends on its run since the last reset.
+      std::vector<UsageSnapshot> sorted;
+      const size_t start =
+          BurnRateCalculator::latestSeriesStart(std::span<const UsageSnapshot* const>(list.data(), list.size()));
+      sorted.reserve(list.size() - start);
+      for (size_t i = start; i < list.size(); ++i) sorted.push_back(*list[i]);
+      out[key].currentRun = std::move(sorted);
+    }
+  };
+
+  if (demo) {
+    auto W = std::make_shared<std::vector<UsageSnapshot>>();
+    for (Provider p : P) {
+      auto h = DemoProvider::history(p, now);
+      W->insert(W->end(), h.begin(), h.end());
+    }
+    bundle.snapshots = W;
+    buildSeries(*W, demoSeries, demoWindows);
+    series = &demoSeries;
+    windows = &demoWindows;
+  } else {
+    SnapshotList all = store_->all();
+    if (!all) all = std::make_shared<const std::vector<UsageSnapshot>>();
+    std::set<Provider> enabled(S.enabledProviders.begin(), S.enabledProviders.end());
+    SnapshotList W;
+    if (all == cache.source && enabled == cache.enabled && cache.working) {
+      W = cache.working;
+    } else {
+      bool everyProvider = true;
+      for (const UsageSnapshot& s : *all)
+        if (!enabled.contains(s.provider)) {
+          everyProvider = false;
+          break;
+        }
+      if (everyProvider) {
+        W = all;
+      } else {
+        auto filtered = std::make_shared<std::vector<UsageSnapshot>>();
+        for (const UsageSnapshot& s : *all)
+          if (enabled.contains(s.provider)) filtered->push_back(s);
+        W = filtered;
+      }
+      cache.source = all;
+      cache.enabled = enabled;
+      cache.working = W;
+      cache.series.clear();
+      cache.windows.clear();
+    }
+    // Estimates are recomputed every time; the stored part keeps its cache.
+    SnapshotList augmented = W;
+    if (claudeEnabled && options_.stages.augmentWorkingSet) augmented = options_.stages.augmentWorkingSet(W, S, now);
+    if (!augmented) augmented = W;
+    bundle.snapshots = augmented;
+    if (augmented != W) {
+      buildSeries(*augmented, demoSeries, demoWindows);
+      series = &demoSeries;
+      windows = &demoWindows;
+    } else if (cache.series.empty() && !W->empty()) {
+      buildSeries(*W, cache.series, cache.windows);
+    }
+  }
+
+  // 2. and 3. Claude's current settings and learning.
+  if (!demo && claudeEnabled) {
+    if (options_.stages.claudeCurrent) bundle.claudeCurrent = options_.stages.claudeCurrent(S, now);
+    if (options_.stages.learn) options_.stages.learn(*bundle.snapshots, S);
+  }
+
+  // 4. and 5. Forecasts, paces, calibration and re-grade per provider and window.
+  std::vector<RecommendationEngine::Input> inputs;
+  static const std::vector<UsageSnapshot> kEmpty;
+  for (Provider p : P) {
+    RecommendationEngine::Input input;
+    input.provider = p;
+    auto wit = windows->find(p);
+    if (wit != windows->end()) {
+      for (WindowKind w : wit->second) {
+        auto sit = series->find({p, w});
+        const std::vector<UsageSnapshot>& run = sit != series->end() ? sit->second.currentRun : kEmpty;
+        ForecastResult r = ForecastEngine::forecast(p, w, run, S.forecastBasis, now);
+        if (w == WindowKind::fiveHour) {
+          input.fiveHour = r;
+          if (!run.empty()) input.snapshot = run.back();
+          bundle.forecasts[r.id()] = std::move(r);
+          continue;
+        }
+        if (!isLongWindow(w)) {
+          bundle.forecasts[r.id()] = std::move(r);
+          continue;
+        }
+        if (run.empty()) {
+          bundle.forecasts[r.id()] = std::move(r);
+          continue;
+        }
+        const UsageSnapshot& L = run.back();
+        PaceResult pace = PaceCalculator::pace(L, now);
+        bundle.paces[p] = pace;
+        input.pace = pace;
+        if (!demo && options_.stages.calibrate) {
+          if (auto cal = options_.stages.calibrate(p, L, *bundle.snapshots, bundle.claudeCurrent, now)) {
+            bundle.calibrated[p] = *cal;
+            if (S.forecastBasis == ForecastBasis::smart) applySmartOverride(r, *cal, L, now, pooledAccountOnCompute_.load());
+          }
+        }
+        regradeLongWindow(r);
+        input.longWindow = r;
+        bundle.forecasts[r.id()] = std::move(r);
+      }
+    }
+    inputs.push_back(std::move(input));
+  }
+
+  // 6. Advice.
+  bundle.recommendations = RecommendationEngine::recommendations(inputs);
+  return bundle;
+}
+
+void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now) {
+  unsigned changes = 0;
+  if (bundle.snapshots != working_ && !(bundle.snapshots && *bundle.snapshots == *working_)) {
+    working_ = bundle.snapshots ? bundle.snapshots : std::make_shared<const std::vector<UsageSnapshot>>();
+    recomputeAvailableSeries();
+    changes |= StateChange::workingSnapshots;
+  }
+  if (bundle.forecasts != forecasts_) {
+    forecasts_ = std::move(bundle.forecasts);
+    changes |= StateChange::forecasts;
+  }
+  if (bundle.paces != paces_) {
+    paces_ = std::move(bundle.paces);
+    changes |= StateChange::paces;
+  }
+  if (bundle.calibrated != calibrated_) {
+    calibrated_ = std::move(bundle.calibrated);
+    changes |= StateChange::calibrated;
+  }
+  if (bundle.claudeCurrent != claudeCurrent_) {
+    claudeCurrent_ = std::move(bundle.claudeCurrent);
+    changes |= StateChange::claudeCurrent;
+  }
+  if (bundle.recommendations != recommendations_) {
+    recommendations_ = std::move(bundle.recommendations);
+    changes |= StateChange::recommendations;
+  }
+  if (changes != 0 || !lastRefresh_) {
+    lastRefresh_ = now;
+    changes |= StateChange::lastRefresh;
+  }
+
+  // Auto focus.
+  if (S.focusAuto) {
+    if (auto urgent = mostUrgentSeries()) {
+      if (settings_.focusedProvider != urgent->first) {
+        settings_.focusedProvider = urgent->first;
+        changes |= StateChange::settings;
+        scheduleSettingsSave();
+      }
+      if (settings_.focusedWindow != urgent->second) {
+        settings_.focusedWindow = urgent->second;
+        changes |= StateChange::settings;
+        scheduleSettingsSave();
+      }
+    }
+  }
+
+  // Provider health; entries of providers no longer live remain.
+  std::map<Provider, ProviderHealth> health = providerHealth_;
+  for (const auto& [p, live] : liveProviders_) health[p] = live->health();
+  if (health != providerHealth_) {
+    providerHealth_ = std::move(health);
+    changes |= StateChange::providerHealth;
+  }
+
+  publish(changes);
+
+  // Alerts, last.
+  std::vector<std::pair<Provider, PaceResult>> paces(paces_.begin(), paces_.end());
+  notifications_->evaluate(forecastsInOrder(), paces, S);
+  notifications_->evaluateRunOut(calibrated_, S, now);
+  std::optional<NotificationManager::Overage> overage;
+  if (options_.stages.lastExtraUsage) overage = options_.stages.lastExtraUsage();
+  notifications_->evaluateBudget(overage, S, now);
+  if (S.notificationsEnabled && !S.demoMode && NotificationManager::recapWindowOpen(now))
+    notifications_->weeklyRecap(weeklyRecapText(), S, now);
+}
+
+std::vector<ForecastResult> AppState::forecastsInOrder() const {
+  std::vector<ForecastResult> out;
+  for (Provider p : allCases<Provider>())
+    for (WindowKind w : allCases<WindowKind>())
+      if (auto it = forecasts_.find(keyOf(p, w)); it != forecasts_.end()) out.push_back(it->second);
+  return out;
+}
+
+void AppState::recomputeAvailableSeries() {
+  std::vector<std::pair<Provider, WindowKind>> pairs;
+  std::set<std::pair<Provider, WindowKind>> seen;
+  for (const UsageSnapshot& s : *working_)
+    if (seen.insert({s.provider, s.windowKind}).second) pairs.emplace_back(s.provider, s.windowKind);
+  std::stable_sort(pairs.begin(), pairs.end(),
+                   [](const auto& a, const auto& b) { return sortRank(a.second) < sortRank(b.second); });
+  availableSeries_ = std::move(pairs);
+}
+
+std::optional<std::pair<Provider, WindowKind>> AppState::mostUrgentSeries() const {
+  const bool pooled = options_.stages.isPooledAccount && options_.stages.isPooledAccount();
+  const Timestamp now = clock_->now();
+  std::optional<std::pair<Provider, WindowKind>> best;
+  const ForecastResult* bestForecast = nullptr;
+  double bestScore = 0;
+  auto weight = [](ForecastStatus s) {
+    switch (s) {
+      case ForecastStatus::safe: return 10'000.0;
+      case ForecastStatus::watch: return 20'000.0;
+      case ForecastStatus::risky: return 30'000.0;
+      case ForecastStatus::limitLikely: return 40'000.0;
+      case ForecastStatus::limited: return 50'000.0;
+      default: return 0.0;
+    }
+  };
+  for (const auto& [p, w] : availableSeries_) {
+    if (p == Provider::claude && pooled) continue;
+    auto it = forecasts_.find(keyOf(p, w));
+    if (it == forecasts_.end()) continue;
+    const ForecastResult& f = it->second;
+    if (f.status == ForecastStatus::noData || f.status == ForecastStatus::unknown) continue;
+    double score;
+    if (f.currentUsedPercent >= 100)
+      score = -1'000'000;
+    else if (f.runOutAt)
+      score = secondsBetween(now, *f.runOutAt);
+    else
+      score = 1'000'000 - weight(f.status) + f.currentRemainingPercent;
+    if (!best || score < bestScore) {
+      best = {p, w};
+      bestScore = score;
+      bestForecast = &f;
+    }
+  }
+  if (!best || !(bestForecast->currentUsedPercent >= 100 || bestForecast->runOutAt)) return std::nullopt;
+  return best;
+}
+
+// ---- derived views -------------------------------------------------------------------------------
+
+std::vector<UsageSnapshot> AppState::series(Provider p, WindowKind w) const {
+  std::vector<UsageSnapshot> out;
+  for (const UsageSnapshot& s : *working_)
+    if (s.provider == p && s.windowKind == w) out.push_back(s);
+  std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+  return out;
+}
+
+std::optional<UsageSnapshot> AppState::latestSnapshot(Provider p, WindowKind w) const {
+  std::vector<const UsageSnapshot*> list;
+  for (const UsageSnapshot& s : *working_)
+    if (s.provider == p && s.windowKind == w) list.push_back(&s);
+  if (const UsageSnapshot* s = newest(list)) return *s;
+  return std::nullopt;
+}
+
+std::optional<ForecastResult> AppState::forecast(Provider p, WindowKind w) const {
+  if (auto it = forecasts_.find(keyOf(p, w)); it != forecasts_.end()) return it->second;
+  return std::nullopt;
+}
+
+ForecastStatus AppState::globalStatus() const {
+  std::vector<ForecastStatus> statuses;
+  for (const ForecastResult& f : forecastsInOrder()) statuses.push_back(f.status);
+  return worstStatus(statuses);
+}
+
+std::vector<ScenarioResult> AppState::scenarios(Provider p, WindowKind w) const {
+  auto f = forecast(p, w);
+  auto s = latestSnapshot(p, w);
+  if (!f || !s || !f->projectedUsedAtReset) return {};
+  return ScenarioEngine::scenarios(p, f->currentUsedPercent,
+                                   std::max(0.0, *f->projectedUsedAtReset - f->currentUsedPercent), *s,
+                                   f->confidence);
+}
+
+double AppState::avgDailyTokens(Provider p) const {
+  if (settings_.demoMode) {
+    auto days = DemoProvider::dailySeries(p, 7);
+    if (days.empty()) return 0;
+    double sum = 0;
+    for (const auto& [label, tokens] : days) sum += static_cast<double>(tokens);
+    return sum / static_cast<double>(days.size());
+  }
+  return history_ ? history_->averageDailyTokens(p, 7, clock_->now()) : 0;
+}
+
+AppState::WeekTrend AppState::weekTrend(Provider p) const {
+  WeekTrend t;
+  if (history_) t.weeks = history_->weeklyTotals(p, 4, clock_->now());
+  if (!t.weeks.empty()) t.thisWeek = t.weeks.back();
+  if (t.weeks.size() >= 2) {
+    const double previous = static_cast<double>(t.weeks[t.weeks.size() - 2]);
+    if (previous >= 100'000 && previous >= 0.05 * static_cast<double>(t.thisWeek))
+      t.deltaPct = (static_cast<double>(t.thisWeek) - previous) / previous * 100.0;
+  }
+  return t;
+}
+
+std::string AppState::spendThisWeek(Provider p) const {
+  double usd = 0;
+  if (settings_.demoMode)
+    usd = DemoProvider::weeklySpendUSD(p);
+  else if (history_)
+    usd = history_->costUSD(p, addSeconds(clock_->now(), -kWeekSeconds));
+  return NumberFormatting::money(usd, settings_.currencyGBP);
+}
+
+std::string AppState::spendThisWeekTotal() const {
+  double usd = 0;
+  if (settings_.demoMode) {
+    usd = DemoProvider::weeklySpendUSD(Provider::codex) + DemoProvider::weeklySpendUSD(Provider::claude);
+  } else if (history_) {
+    const Timestamp since = addSeconds(clock_->now(), -kWeekSeconds);
+    for (Provider p : sortedEnabledProviders()) usd += history_->costUSD(p, since);
+  }
+  return NumberFormatting::money(usd, settings_.currencyGBP);
+}
+
+std::vector<std::pair<std::string, std::int64_t>> AppState::dailySeries(Provider p) const {
+  if (settings_.demoMode) return DemoProvider::dailySeries(p, 7);
+  return history_ ? history_->recentSeries(p, 7, clock_->now()) : std::vector<std::pair<std::string, std::int64_t>>{};
+}
+
+std::optional<std::string> AppState::headroomLabel(Provider p) const {
+  auto it = calibrated_.find(p);
+  if (it == calibrated_.end()) return std::nullopt;
+  const CalibratedProjection& c = it->second;
+  if (!(c.dailyBurnPercent > 0.1) || !std::isfinite(c.daysOfHeadroom)) return std::nullopt;
+  char buf[96];
+  if (c.daysOfHeadroom >= 1)
+    std::snprintf(buf, sizeof buf, "~%.1f days of your usual usage left", c.daysOfHeadroom);
+  else
+    std::snprintf(buf, sizeof buf, "~%.0fh of your usual usage left", c.daysOfHeadroom * 24);
+  return std::string(buf);
+}
+
+std::optional<std::string> AppState::peakUsageWindowLabel() const {
+  if (!history_) return std::nullopt;
+  auto peak = history_->peakWindow(4);
+  if (!peak) return std::nullopt;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d:00\u2013%02d:00", ((peak->first % 24) + 24) % 24, ((peak->second % 24) + 24) % 24);
+  return std::string(buf);
+}
+
+std::optional<std::string> AppState::freshnessLabel(Provider p) const {
+  if (settings_.demoMode) return "demo";
+  const Timestamp now = clock_->now();
+  std::vector<const UsageSnapshot*> mine, live;
+  for (const UsageSnapshot& s : *working_) {
+    if (s.provider != p) continue;
+    mine.push_back(&s);
+    if (p == Provider::claude && isLiveClaudeSource(s.source)) live.push_back(&s);
+  }
+  if (p == Provider::codex) {
+    const UsageSnapshot* s = newest(mine);
+    if (!s) return std::nullopt;
+    const double age = secondsBetween(s->timestamp, now);
+    if (age < 120) return "live";
+    return "as of " + TimeFormatting::countdown(age) + " ago";
+  }
+  if (const UsageSnapshot* s = newest(live)) {
+    const double age = secondsBetween(s->timestamp, now);
+    if (age < 1200) return "live";
+    return "synced " + TimeFormatting::countdown(age) + " ago";
+  }
+  if (!mine.empty()) return "estimated";
+  return std::nullopt;
+}
+
+std::string AppState::weeklyRecapText() const {
+  std::vector<std::string> sentences;
+  for (Provider p : sortedEnabledProviders()) {
+    auto f = forecast(p, WindowKind::sevenDay);
+    if (!f) f = forecast(p, WindowKind::weekly);
+    if (!f) continue;
+    std::string sentence =
+        std::string(displayName(p)) + ": " + NumberFormatting::percent(f->currentUsedPercent) + " of weekly used";
+    if (history_) {
+      auto days = history_->recentSeries(p, 7, clock_->now());
+      const std::pair<std::string, std::int64_t>* heaviest = nullptr;
+      for (const auto& day : days)
+        if (day.second >= 1 && (!heaviest || day.second > heaviest->second)) heaviest = &day;
+      if (heaviest) {
+        const std::string& k = heaviest->first;
+        sentence += ", heaviest " + (k.size() > 5 ? k.substr(k.size() - 5) : k);
+      }
+    }
+    sentences.push_back(std::move(sentence));
+  }
+  std::string out;
+  for (const std::string& s : sentences) {
+    if (!out.empty()) out += ". ";
+    out += s;
+  }
+  return out;
+}
+
+// ---- operations ------------------------------------------------------------------------------------
+
+void AppState::toggleProvider(Provider p, bool enabled) {
+  AppSettings next = settings_;
+  if (enabled)
+    next.enabledProviders.insert(p);
+  else
+    next.enabledProviders.erase(p);
+  setSettings(std::move(next));
+  scheduleSettingsSave();
+  startProviders();
+  refresh();
+}
+
+void AppState::setFocusedProvider(Provider p) {
+  AppSettings next = settings_;
+  next.focusAuto = false;
+  setSettings(next);
+  scheduleSettingsSave();
+  if (settings_.focusedProvider == p) return;
+  std::vector<WindowKind> W;
+  for (const auto& [sp, sw] : availableSeries_)
+    if (sp == p) W.push_back(sw);
+  next.focusedProvider = p;
+  setSettings(next);
+  scheduleSettingsSave();
+  if (std::find(W.begin(), W.end(), settings_.focusedWindow) != W.end()) return;
+  std::optional<WindowKind> choice;
+  for (WindowKind w : W)
+    if (isLongWindow(w)) {
+      choice = w;
+      break;
+    }
+  if (!choice && !W.empty()) choice = W.front();
+  if (!choice) choice = settings_.focusedWindow;
+  next.focusedWindow = *choice;
+  setSettings(next);
+  scheduleSettingsSave();
+}
+
+void AppState::setBasis(ForecastBasis basis) {
+  if (settings_.forecastBasis == basis) return;
+  AppSettings next = settings_;
+  next.forecastBasis = basis;
+  setSettings(std::move(next));
+  scheduleSettingsSave();
+  std::weak_ptr<AppState> weak = weak_from_this();
+  mainLoop_->post([weak] {
+    if (auto s = weak.lock()) s->refresh();
+  });
+}
+
+std::optional<std::filesystem::path> AppState::exportCSV() {
+  auto written = store_->exportCSV(supportDirectory_ / "quotadial-export.csv");
+  if (!written) return std::nullopt;
+  if (options_.desktopServices) (void)options_.desktopServices->revealFile(*written);
+  return written;
+}
+
+std::string AppState::redact(const std::string& text) { return AppLogger::scrub(text); }
+
+std::string AppState::diagnosticsText() const {
+  std::vector<std::string> lines;
+  lines.emplace_back("Quotadial diagnostics");
+  lines.push_back(std::string("mode: ") + (settings_.demoMode ? "demo" : "live"));
+  if (lastRefresh_) {
+    const std::time_t t = static_cast<std::time_t>(std::floor(toUnixSeconds(*lastRefresh_)));
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
+    lines.push_back(std::string("last update: ") + buf);
+  }
+  for (Provider p : sortedEnabledProviders()) {
+    const std::string name(displayName(p));
+    if (auto it = providerHealth_.find(p); it != providerHealth_.end())
+      lines.push_back(name + ": " + std::string(rawValue(it->second.state)) + " \u2014 " + it->second.detail);
+    else
+      lines.push_back(name + ": " + (settings_.demoMode ? "demo" : "idle"));
+    if (auto f = forecast(p, WindowKind::fiveHour)) {
+      std::string burn = "\u2014";
+      if (f->burnRatePercentPerHour && std::isfinite(*f->burnRatePercentPerHour)) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%.1f%%/h", *f->burnRatePercentPerHour);
+        burn = buf;
+      }
+      lines.push_back("  5h: used " + NumberFormatting::percent(f->currentUsedPercent) + ", status " +
+                      std::string(label(f->status)) + ", burn " + burn);
+    }
+  }
+  lines.push_back(std::string("codex in PATH: ") + (Shell::which("codex") ? "yes" : "no"));
+  std::string bridge = options_.stages.bridgeStateText ? options_.stages.bridgeStateText()
+                                                        : (settings_.claudeBridgeInstalled ? "installed" : "notInstalled");
+  lines.push_back("claude bridge: " + bridge);
+  if (auto err = AppLogger::shared().lastError()) lines.push_back("last error: " + *err);
+
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) text += "\n";
+    text += lines[i];
+  }
+  return redact(text);
+}
+
+}  // namespace qd

@@ -1,0 +1,272 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/live_sources.h"
+#include "app/notification_manager.h"
+#include "app/usage_figures.h"
+#include "models/app_settings.h"
+#include "models/calibrated_projection.h"
+#include "models/claude_current_settings.h"
+#include "models/forecast_result.h"
+#include "models/pace_result.h"
+#include "models/provider_health.h"
+#include "models/recommendation.h"
+#include "models/scenario_result.h"
+#include "models/usage_snapshot.h"
+#include "providers/usage_provider.h"
+#include "utilities/ports/clock.h"
+#include "utilities/ports/desktop_services.h"
+#include "utilities/ports/main_loop.h"
+#include "utilities/ports/notification_sink.h"
+
+namespace qd {
+
+class SnapshotStore;
+class SerialQueue;
+
+using ForecastMap = std::map<std::string, ForecastResult>;  // keyed by ForecastResult::id()
+using SnapshotList = std::shared_ptr<const std::vector<UsageSnapshot>>;
+
+// The result of one computation, applied to the published state in one go.
+struct ForecastBundle {
+  SnapshotList snapshots;  // the working set; never null
+  ForecastMap forecasts;
+  std::map<Provider, PaceResult> paces;
+  std::map<Provider, CalibratedProjection> calibrated;
+  std::vector<Recommendation> recommendations;
+  std::optional<ClaudeCurrentSettings> claudeCurrent;
+};
+
+// Which published properties changed in one announcement (a bit set).
+namespace StateChange {
+inline constexpr unsigned settings = 1u << 0;
+inline constexpr unsigned claudeCurrent = 1u << 1;
+inline constexpr unsigned workingSnapshots = 1u << 2;
+inline constexpr unsigned forecasts = 1u << 3;
+inline constexpr unsigned paces = 1u << 4;
+inline constexpr unsigned calibrated = 1u << 5;
+inline constexpr unsigned recommendations = 1u << 6;
+inline constexpr unsigned lastRefresh = 1u << 7;
+inline constexpr unsigned providerHealth = 1u << 8;
+}  // namespace StateChange
+
+// The stages that live sources and the usage history add to the refresh cycle.
+// The compute stages run on the compute queue and never in demo mode; an empty
+// function is skipped.
+struct LiveStages {
+  // Computation step 1 (Claude enabled): the working set with estimates appended.
+  // Return the input pointer itself when nothing is added.
+  std::function<SnapshotList(SnapshotList working, const AppSettings& settings, Timestamp now)> augmentWorkingSet;
+  // Computation step 2 (Claude enabled): what Claude Code is using now.
+  std::function<std::optional<ClaudeCurrentSettings>(const AppSettings& settings, Timestamp now)> claudeCurrent;
+  // Computation step 3 (Claude enabled): learning from the working set.
+  std::function<void(const std::vector<UsageSnapshot>& working, const AppSettings& settings)> learn;
+  // Computation step 5: the history-calibrated projection of a long window from
+  // its newest snapshot. The smart override and the re-grade follow here.
+  std::function<std::optional<CalibratedProjection>(Provider provider, const UsageSnapshot& latest,
+                                                    const std::vector<UsageSnapshot>& working,
+                                                    const std::optional<ClaudeCurrentSettings>& current,
+                                                    Timestamp now)>
+      calibrate;
+  // Main thread: a Claude account whose quota is a shared pool (team plans).
+  std::function<bool()> isPooledAccount;
+  // Main thread: Claude's overage record for the budget alerts.
+  std::function<std::optional<NotificationManager::Overage>()> lastExtraUsage;
+  // Main thread: the bridge state for the diagnostics text ("installed", "notInstalled",
+  // "wrapping", "foreign" or `error("...")`).
+  std::function<std::string()> bridgeStateText;
+};
+
+struct AppStateOptions {
+  MainLoop* mainLoop = nullptr;  // required; outlives the state
+  const Clock* clock = nullptr;  // default: the system clock
+  // Default: LocalFileStore::baseDirectory().
+  std::optional<std::filesystem::path> supportDirectory;
+  // The process arguments ("--demo" forces demo mode without persisting it).
+  std::vector<std::string> arguments;
+  NotificationSink* notificationSink = nullptr;  // none: alerts are only logged
+  DesktopServices* desktopServices = nullptr;    // none: exports are not revealed
+  std::shared_ptr<UsageFigures> history;         // none: history figures are empty
+  // Default: makeLiveProvider.
+  std::function<std::unique_ptr<UsageProvider>(Provider, LiveSourceContext&)> makeProvider;
+  // Default: the settings store on settings.json. Runs on a background queue.
+  std::function<void(const AppSettings&)> writeSettings;
+  LiveStages stages;
+  // The 30-second refresh timer and the 300-second history rescans.
+  bool startTimers = true;
+};
+
+// The one central object of the running application: owns the settings, the
+// snapshot store, the live providers and the usage history; runs the refresh
+// cycle (capture on the main thread, compute on "quotadial.forecast", apply on the
+// main thread) and publishes its results. Observers are told, on the main
+// thread, only about properties whose value changed.
+//
+// Thread-safety: main thread only, except `computeBundle` (any thread). Closures
+// handed to timers, providers, queues and the history hold the state weakly.
+class AppState : public std::enable_shared_from_this<AppState> {
+ public:
+  // Runs the startup sequence: stores, settings, first refresh, providers, timers.
+  [[nodiscard]] static std::shared_ptr<AppState> create(AppStateOptions options);
+  ~AppState();
+  AppState(const AppState&) = delete;
+  AppState& operator=(const AppState&) = delete;
+
+  // ---- observation --------------------------------------------------------
+  // Unsubscribes when destroyed (or reset). Move-only.
+  class Subscription {
+   public:
+    Subscription() = default;
+    Subscription(Subscription&&) noexcept;
+    Subscription& operator=(Subscription&&) noexcept;
+    ~Subscription();
+    void reset();
+
+   private:
+    friend class AppState;
+    std::weak_ptr<AppState> state_;
+    std::uint64_t id_ = 0;
+  };
+  // `observer` receives the StateChange bits of one announcement, on the main thread.
+  [[nodiscard]] Subscription subscribe(std::function<void(unsigned changes)> observer);
+
+  // ---- published properties ------------------------------------------------
+  [[nodiscard]] const AppSettings& settings() const { return settings_; }
+  [[nodiscard]] const std::optional<ClaudeCurrentSettings>& claudeCurrent() const { return claudeCurrent_; }
+  [[nodiscard]] const std::vector<UsageSnapshot>& workingSnapshots() const { return *working_; }
+  [[nodiscard]] const ForecastMap& forecasts() const { return forecasts_; }
+  [[nodiscard]] const std::map<Provider, PaceResult>& paces() const { return paces_; }
+  [[nodiscard]] const std::vector<Recommendation>& recommendations() const { return recommendations_; }
+  [[nodiscard]] const std::optional<Timestamp>& lastRefresh() const { return lastRefresh_; }
+  [[nodiscard]] const std::map<Provider, ProviderHealth>& providerHealth() const { return providerHealth_; }
+  [[nodiscard]] const std::map<Provider, CalibratedProjection>& calibrated() const { return calibrated_; }
+
+  // ---- the cycle -------------------------------------------------------------
+  void refresh();
+  void startProviders();
+  void scheduleSettingsSave();
+  // Changes the live settings in place, announces the change when there is one,
+  // and schedules the save. The way screens write settings.
+  void updateSettings(const std::function<void(AppSettings&)>& change);
+  // Writes a pending settings save now (at shutdown).
+  void flushSettingsSave();
+  [[nodiscard]] std::vector<Provider> sortedEnabledProviders() const;
+  [[nodiscard]] std::optional<std::pair<Provider, WindowKind>> mostUrgentSeries() const;
+  // Refreshes requested and not yet applied.
+  [[nodiscard]] int pendingRefreshes() const { return pendingRefreshes_; }
+  [[nodiscard]] bool demoFlag() const { return demoFlag_; }
+
+  // The pure computation of one bundle (any thread; reads the store synchronously).
+  [[nodiscard]] ForecastBundle computeBundle(const AppSettings& settings, const std::vector<Provider>& providers,
+                                             Timestamp now);
+  // The long window's own thresholds: limited at 100 % used, then risky / watch / safe
+  // at a projection (or the current use without one) of 100 / 95.
+  static void regradeLongWindow(ForecastResult& forecast);
+  // The `smart` basis takes the history-calibrated projection for the long window.
+  static void applySmartOverride(ForecastResult& forecast, const CalibratedProjection& projection,
+                                 const UsageSnapshot& latest, Timestamp now, bool pooledAccount);
+
+  // ---- derived views -----------------------------------------------------------
+  [[nodiscard]] std::vector<UsageSnapshot> series(Provider provider, WindowKind window) const;
+  [[nodiscard]] std::optional<UsageSnapshot> latestSnapshot(Provider provider, WindowKind window) const;
+  [[nodiscard]] std::optional<ForecastResult> forecast(Provider provider, WindowKind window) const;
+  [[nodiscard]] const std::vector<std::pair<Provider, WindowKind>>& availableSeries() const {
+    return availableSeries_;
+  }
+  [[nodiscard]] ForecastStatus globalStatus() const;
+  [[nodiscard]] std::vector<ScenarioResult> scenarios(Provider provider, WindowKind window) const;
+
+  struct WeekTrend {
+    std::int64_t thisWeek = 0;
+    std::optional<double> deltaPct;
+    std::vector<std::int64_t> weeks;  // oldest first
+  };
+  [[nodiscard]] double avgDailyTokens(Provider provider) const;
+  [[nodiscard]] WeekTrend weekTrend(Provider provider) const;
+  [[nodiscard]] std::string spendThisWeek(Provider provider) const;
+  [[nodiscard]] std::string spendThisWeekTotal() const;
+  // The seven daily token counts of the daily-usage card, oldest first (demo: the demo week).
+  [[nodiscard]] std::vector<std::pair<std::string, std::int64_t>> dailySeries(Provider provider) const;
+  [[nodiscard]] std::optional<std::string> headroomLabel(Provider provider) const;
+  [[nodiscard]] std::optional<std::string> peakUsageWindowLabel() const;
+  [[nodiscard]] std::optional<std::string> freshnessLabel(Provider provider) const;
+  [[nodiscard]] std::string weeklyRecapText() const;
+
+  // ---- operations that change state ------------------------------------------------
+  void toggleProvider(Provider provider, bool enabled);
+  void setFocusedProvider(Provider provider);
+  void setBasis(ForecastBasis basis);
+  // Writes the CSV export and reveals it; the written file, or nothing on failure.
+  [[nodiscard]] std::optional<std::filesystem::path> exportCSV();
+  [[nodiscard]] std::string diagnosticsText() const;
+  // The redaction of the diagnostics text (the same three rules as the log's).
+  [[nodiscard]] static std::string redact(const std::string& text);
+
+  // ---- collaborators ----------------------------------------------------------
+  [[nodiscard]] SnapshotStore& snapshotStore() { return *store_; }
+  [[nodiscard]] NotificationManager& notificationManager() { return *notifications_; }
+  [[nodiscard]] const std::filesystem::path& supportDirectory() const { return supportDirectory_; }
+  [[nodiscard]] const Clock& clock() const { return *clock_; }
+  [[nodiscard]] MainLoop& mainLoop() { return *mainLoop_; }
+  [[nodiscard]] UsageFigures* history() const { return history_.get(); }
+  void scanUsageHistory();
+
+ private:
+  struct ComputeCache;
+  explicit AppState(AppStateOptions options);
+  void startup();
+  void apply(ForecastBundle bundle, const AppSettings& settings, Timestamp now);
+  void publish(unsigned changes);
+  void setSettings(AppSettings next);
+  void recomputeAvailableSeries();
+  [[nodiscard]] std::vector<ForecastResult> forecastsInOrder() const;
+
+  AppStateOptions options_;
+  MainLoop* mainLoop_;
+  const Clock* clock_;
+  std::filesystem::path supportDirectory_;
+  bool demoFlag_ = false;
+  std::shared_ptr<UsageFigures> history_;
+
+  AppSettings settings_;
+  std::optional<ClaudeCurrentSettings> claudeCurrent_;
+  SnapshotList working_;
+  ForecastMap forecasts_;
+  std::map<Provider, PaceResult> paces_;
+  std::vector<Recommendation> recommendations_;
+  std::optional<Timestamp> lastRefresh_;
+  std::map<Provider, ProviderHealth> providerHealth_;
+  std::map<Provider, CalibratedProjection> calibrated_;
+  std::vector<std::pair<Provider, WindowKind>> availableSeries_;
+
+  std::map<std::uint64_t, std::function<void(unsigned)>> observers_;
+  std::uint64_t nextObserverId_ = 1;
+
+  std::shared_ptr<SnapshotStore> store_;
+  std::unique_ptr<NotificationManager> notifications_;
+  std::unique_ptr<LiveSourceContext> liveContext_;
+  std::map<Provider, std::unique_ptr<UsageProvider>> liveProviders_;
+  std::vector<MainLoop::TimerId> timers_;
+  int pendingRefreshes_ = 0;
+  // Read by the computation; refreshed from the live stage on the main thread after each apply.
+  std::atomic<bool> pooledAccountOnCompute_{false};
+  std::uint64_t saveGeneration_ = 0;
+  std::optional<AppSettings> pendingSave_;
+  std::function<void(const AppSettings&)> writeSettings_;
+
+  std::unique_ptr<ComputeCache> cache_;  // touched only on the compute queue
+  // Destroyed first: queued work finishes while everything above is still alive.
+  std::unique_ptr<SerialQueue> saveQueue_;
+  std::unique_ptr<SerialQueue> computeQueue_;
+};
+
+}  // namespace qd

@@ -1,0 +1,26 @@
+#pragma once
+// What the popover's cards would show, for a terminal (`--status`) or for
+// scripts and status bars (`--status --json`; keys documented in README.md).
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace qd {
+
+class AppState;
+
+namespace StatusReport {
+
+// Lines of text; ANSI colours for the status words and headings when `colour`.
+[[nodiscard]] std::string text(const AppState& state, bool colour);
+// One JSON object with stable keys.
+[[nodiscard]] nlohmann::ordered_json json(const AppState& state);
+
+// The empty state's title and text, by whether the Codex tool is installed.
+struct EmptyState {
+  std::string title;
+  std::string text;
+};
+[[nodiscard]] EmptyState emptyState(bool codexInstalled);
+
+}  // namespace StatusReport
+}  // namespace qd
