@@ -473,10 +473,16 @@ ForecastBundle AppState::computeBundle(const AppSettings& S, const std::vector<P
 
 void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now) {
   unsigned changes = 0;
-  if (bundle.snapshots != working_ && !(bundle.snapshots && *bundle.snapshots == *working_)) {
-    working_ = bundle.snapshots ? bundle.snapshots : std::make_shared<const std::vector<UsageSnapshot>>();
-    recomputeAvailableSeries();
-    changes |= StateChange::workingSnapshots;
+  if (!bundle.snapshots) bundle.snapshots = std::make_shared<const std::vector<UsageSnapshot>>();
+  if (bundle.snapshots != working_) {
+    const bool same = *bundle.snapshots == *working_;
+    // Equal content under a new list: keep the new one, so the next unchanged
+    // refresh is decided by the pointer alone.
+    working_ = bundle.snapshots;
+    if (!same) {
+      recomputeAvailableSeries();
+      changes |= StateChange::workingSnapshots;
+    }
   }
   if (bundle.forecasts != forecasts_) {
     forecasts_ = std::move(bundle.forecasts);
@@ -808,6 +814,22 @@ void AppState::setBasis(ForecastBasis basis) {
   mainLoop_->post([weak] {
     if (auto s = weak.lock()) s->refresh();
   });
+}
+
+std::string AppState::installClaudeBridge() {
+  if (!options_.stages.installBridge) return "The Claude bridge installer is not part of this build.";
+  const LiveStages::BridgeOutcome outcome = options_.stages.installBridge();
+  updateSettings([&](AppSettings& s) { s.previousClaudeStatusLineCommand = outcome.previousStatusLineCommand; });
+  updateSettings([](AppSettings& s) { s.claudeBridgeInstalled = true; });
+  return outcome.message;
+}
+
+std::string AppState::uninstallClaudeBridge() {
+  if (!options_.stages.uninstallBridge) return "The Claude bridge installer is not part of this build.";
+  const LiveStages::BridgeOutcome outcome = options_.stages.uninstallBridge();
+  updateSettings([](AppSettings& s) { s.previousClaudeStatusLineCommand.reset(); });
+  updateSettings([](AppSettings& s) { s.claudeBridgeInstalled = false; });
+  return outcome.message;
 }
 
 std::optional<std::filesystem::path> AppState::exportCSV() {

@@ -81,6 +81,13 @@ struct LiveStages {
   std::function<bool()> isPooledAccount;
   // Main thread: Claude's overage record for the budget alerts.
   std::function<std::optional<NotificationManager::Overage>()> lastExtraUsage;
+  // Main thread: the status-line bridge installer's install and uninstall.
+  struct BridgeOutcome {
+    std::string message;                                // shown to the user
+    std::optional<std::string> previousStatusLineCommand;  // what the bridge replaced (install only)
+  };
+  std::function<BridgeOutcome()> installBridge;
+  std::function<BridgeOutcome()> uninstallBridge;
   // Main thread: the bridge state for the diagnostics text ("installed", "notInstalled",
   // "wrapping", "foreign" or `error("...")`).
   std::function<std::string()> bridgeStateText;
@@ -142,7 +149,9 @@ class AppState : public std::enable_shared_from_this<AppState> {
   // ---- published properties ------------------------------------------------
   [[nodiscard]] const AppSettings& settings() const { return settings_; }
   [[nodiscard]] const std::optional<ClaudeCurrentSettings>& claudeCurrent() const { return claudeCurrent_; }
+  // The reference is valid until the next announcement; keep the list itself to hold on longer.
   [[nodiscard]] const std::vector<UsageSnapshot>& workingSnapshots() const { return *working_; }
+  [[nodiscard]] SnapshotList workingSnapshotList() const { return working_; }
   [[nodiscard]] const ForecastMap& forecasts() const { return forecasts_; }
   [[nodiscard]] const std::map<Provider, PaceResult>& paces() const { return paces_; }
   [[nodiscard]] const std::vector<Recommendation>& recommendations() const { return recommendations_; }
@@ -205,6 +214,9 @@ class AppState : public std::enable_shared_from_this<AppState> {
   void toggleProvider(Provider provider, bool enabled);
   void setFocusedProvider(Provider provider);
   void setBasis(ForecastBasis basis);
+  // Run the bridge installer, record the outcome in the settings; the message to show.
+  [[nodiscard]] std::string installClaudeBridge();
+  [[nodiscard]] std::string uninstallClaudeBridge();
   // Writes the CSV export and reveals it; the written file, or nothing on failure.
   [[nodiscard]] std::optional<std::filesystem::path> exportCSV();
   [[nodiscard]] std::string diagnosticsText() const;

@@ -1,5 +1,7 @@
 #include "app/live_sources.h"
 
+#include "app/app_state.h"
+
 namespace qd {
 
 std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceContext& context) {
@@ -10,6 +12,11 @@ std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceCon
       return nullptr;
   }
   return nullptr;
+}
+
+void attachLiveStages(AppStateOptions& options) {
+  // Each subsystem's owner adds its part here: options.history, options.stages.*.
+  (void)options;
 }
 
 }  // namespace qd

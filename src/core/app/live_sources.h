@@ -15,6 +15,7 @@ namespace qd {
 
 class SnapshotStore;
 struct AppSettings;
+struct AppStateOptions;
 
 // What a live provider may hold on to. Every reference outlives the providers
 // (the application state owns both and stops providers before discarding them).
@@ -30,5 +31,11 @@ struct LiveSourceContext {
 
 // The live source of `provider`, not yet started, or nullptr when there is none.
 [[nodiscard]] std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceContext& context);
+
+// Adds what the live sources and the usage history bring to a real run (the
+// usage history, the Claude stages of the computation, the bridge installer)
+// to `options` before the state is created. Every real run (desktop, headless)
+// calls it; tests and the one-shot report need not.
+void attachLiveStages(AppStateOptions& options);
 
 }  // namespace qd

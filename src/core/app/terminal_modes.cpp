@@ -123,6 +123,8 @@ int runStatus(const CommandLineOptions& options, std::ostream& out) {
   // A one-shot report reads the record; it starts no live source and saves nothing.
   o.makeProvider = [](Provider, LiveSourceContext&) { return std::unique_ptr<UsageProvider>(); };
   o.writeSettings = [](const AppSettings&) {};
+  attachLiveStages(o);
+  o.startTimers = false;
   auto state = AppState::create(std::move(o));
   (void)settle(loop, *state, 10);
   if (options.json)
@@ -143,6 +145,7 @@ int runHeadless(const CommandLineOptions& options, std::ostream& out) {
   o.arguments = options.arguments;
   o.notificationSink = &notifications;
   o.desktopServices = &desktop;
+  attachLiveStages(o);
   auto state = AppState::create(std::move(o));
   AppLogger::shared().info(std::string("Headless run started") + (state->settings().demoMode ? " (demo data)" : ""));
   out << "Quotadial is running without a display" << (state->settings().demoMode ? " on demo data" : "")
