@@ -1,0 +1,525 @@
+#include "forecasting/usage_history.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <unordered_map>
+
+#include "forecasting/claude_token_index.h"
+#include "forecasting/local_calendar.h"
+#include "forecasting/transcript_files.h"
+#include "forecasting/transcript_line_parser.h"
+#include "forecasting/transcript_reader.h"
+#include "storage/atomic_file.h"
+#include "storage/local_file_store.h"
+#include "utilities/ports/clock.h"
+#include "utilities/ports/main_loop.h"
+
+namespace qd {
+
+namespace {
+
+constexpr double kScanWindowSeconds = 1'382'400;  // 16 days
+
+size_t indexOf(Provider p) { return p == Provider::codex ? 0 : 1; }
+
+int64_t satAdd(int64_t a, int64_t b) {
+  int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
+  return r;
+}
+
+int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// A line whose timestamp does not parse is keyed the old way: the first ten
+// characters as the day, the digits at 11–12 shifted by the zone offset as the hour.
+bool fallbackDay(const TranscriptLineUsage& u, std::string_view& day) {
+  const std::string_view head = u.headText();
+  if (head.size() < 10) return false;
+  for (size_t i = 0; i < 10; ++i)
+    if (static_cast<unsigned char>(head[i]) < 0x20 || static_cast<unsigned char>(head[i]) > 0x7e) return false;
+  day = head.substr(0, 10);
+  return true;
+}
+
+std::optional<int> fallbackHour(const TranscriptLineUsage& u, int tzOffsetHours) {
+  if (u.timestampLength < 13) return std::nullopt;
+  const char a = u.head[11], b = u.head[12];
+  int value;
+  if (a >= '0' && a <= '9' && b >= '0' && b <= '9') value = (a - '0') * 10 + (b - '0');
+  else if ((a == '+' || a == '-') && b >= '0' && b <= '9') value = a == '-' ? -(b - '0') : (b - '0');
+  else return std::nullopt;
+  return ((value + tzOffsetHours) % 24 + 24) % 24;
+}
+
+struct ParseTask {
+  const TranscriptFileInfo* info = nullptr;
+  TranscriptRule rule = TranscriptRule::claude;
+};
+
+FileAgg parseFile(const TranscriptFileInfo& info, TranscriptRule rule, TranscriptReader& reader,
+                  LocalCalendar::Cache& calendar, int tzOffsetHours) {
+  FileAgg agg;
+  agg.size = info.size;
+  agg.mtime = info.mtime;
+  agg.provider = rule == TranscriptRule::claude ? "claude" : "codex";
+  const int fd = ::open(info.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return agg;
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  std::unordered_map<uint64_t, KeyedUsage> keyed;
+  auto addLoose = [&agg](std::string_view day, std::optional<int> hour, int64_t tokens, int64_t cost) {
+    auto it = agg.byDay.find(day);
+    if (it == agg.byDay.end()) it = agg.byDay.emplace(std::string(day), 0).first;
+    it->second = satAdd(it->second, tokens);
+    auto ct = agg.byDayCostNano.find(day);
+    if (ct == agg.byDayCostNano.end()) ct = agg.byDayCostNano.emplace(std::string(day), 0).first;
+    ct->second = satAdd(ct->second, cost);
+    if (hour) agg.byHour[*hour] = satAdd(agg.byHour[*hour], tokens);
+  };
+  const auto outcome = reader.read(fd, 0, rule, [&](const TranscriptLineUsage& u, bool) {
+    if (u.time) {
+      const int64_t secs = floorDiv(u.time->time_since_epoch().count(), 1'000'000);
+      const LocalCalendar::DayHour& dh = calendar.at(secs);
+      if (u.dedupKey != 0) {
+        KeyedUsage k{u.dedupKey, *u.time, u.tokens, u.costNano, dh.day, dh.hour};
+        auto [it, inserted] = keyed.try_emplace(u.dedupKey, k);
+        if (!inserted && (k.tokens > it->second.tokens || (k.tokens == it->second.tokens && k.time < it->second.time)))
+          it->second = k;
+        return;
+      }
+      addLoose(dh.dayKey(), dh.hour, u.tokens, u.costNano);
+      return;
+    }
+    std::string_view day;
+    if (!fallbackDay(u, day)) return;
+    addLoose(day, fallbackHour(u, tzOffsetHours), u.tokens, u.costNano);
+  });
+  ::close(fd);
+  if (!outcome.readOK || !outcome.validUTF8) {
+    // The file counts as unreadable text: cached with empty tables.
+    agg.byDay.clear();
+    agg.byHour.clear();
+    agg.byDayCostNano.clear();
+    return agg;
+  }
+  agg.keyed.reserve(keyed.size());
+  for (auto& [key, k] : keyed) {
+    addLoose(k.dayKey(), k.hour, k.tokens, k.costNano);
+    agg.keyed.push_back(k);
+  }
+  std::sort(agg.keyed.begin(), agg.keyed.end(), [](const KeyedUsage& a, const KeyedUsage& b) { return a.key < b.key; });
+  return agg;
+}
+
+}  // namespace
+
+UsageHistory::Options UsageHistory::Options::defaults() {
+  Options o;
+  o.claudeProjects = (LocalFileStore::claudeHome() / "projects").string();
+  const auto codex = LocalFileStore::codexHome();
+  o.codexDirectories = {(codex / "sessions").string(), (codex / "archived_sessions").string()};
+  o.cacheFile = (LocalFileStore::baseDirectory() / "usage-history-cache.json").string();
+  return o;
+}
+
+UsageHistory::UsageHistory() : UsageHistory(Options::defaults()) {}
+
+UsageHistory::UsageHistory(Options options) : options_(std::move(options)) {
+  if (!options_.clock) options_.clock = &SystemClock::instance();
+  tzOffsetHours_ = static_cast<int>(LocalCalendar::utcOffsetSeconds(now()) / 3600);
+  tables_.store(std::make_shared<const UsageTables>());
+  index_ = std::make_unique<ClaudeTokenIndex>(options_.claudeProjects);
+  if (auto loaded = UsageHistoryCache::load(options_.cacheFile)) {
+    cache_ = std::move(*loaded);
+  } else {
+    // A cache file that does not decode is replaced by the next refresh.
+    cacheDirty_ = true;
+  }
+  recompute();
+}
+
+UsageHistory::~UsageHistory() = default;
+
+Timestamp UsageHistory::now() const { return options_.clock->now(); }
+
+void UsageHistory::setOnCacheUpdated(std::function<void()> callback) {
+  std::lock_guard lock(callbackMutex_);
+  onCacheUpdated_ = callback ? std::make_shared<std::function<void()>>(std::move(callback)) : nullptr;
+}
+
+void UsageHistory::deliver(std::function<void()> callback) {
+  if (!callback) return;
+  if (options_.mainLoop) options_.mainLoop->post(std::move(callback));
+  else callback();
+}
+
+void UsageHistory::refresh(std::function<void()> completion) {
+  queue_.async([this, completion = std::move(completion)]() mutable {
+    refreshOnQueue();
+    deliver(std::move(completion));
+  });
+}
+
+void UsageHistory::refreshSync() {
+  queue_.sync([this] { refreshOnQueue(); });
+}
+
+void UsageHistory::refreshOnQueue() {
+  scan();
+  if (cacheDirty_) {
+    recompute();
+    writeCache();
+    cacheDirty_ = false;
+  }
+}
+
+void UsageHistory::scan() {
+  const double cutoff = toUnixSeconds(now()) - kScanWindowSeconds;
+  std::vector<TranscriptFileInfo> files;
+  std::vector<TranscriptRule> rules;
+  auto collect = [&](const std::string& dir, TranscriptRule rule) {
+    listTranscriptFiles(dir, [&](TranscriptFileInfo&& info) {
+      if (info.mtime < cutoff) return;
+      files.push_back(std::move(info));
+      rules.push_back(rule);
+    });
+  };
+  for (const auto& dir : options_.codexDirectories) collect(dir, TranscriptRule::codex);
+  collect(options_.claudeProjects, TranscriptRule::claude);
+
+  // A file listed twice (the same path under both Codex directories cannot
+  // happen, but a path can only hold one entry) keeps its last parse.
+  std::vector<size_t> work;
+  for (size_t i = 0; i < files.size(); ++i) {
+    auto it = cache_.find(files[i].path);
+    if (it != cache_.end() && it->second.size == files[i].size && it->second.mtime == files[i].mtime) continue;
+    work.push_back(i);
+  }
+
+  std::vector<FileAgg> results(work.size());
+  if (!work.empty()) {
+    unsigned threads = options_.scanThreads;
+    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    threads = static_cast<unsigned>(std::min<size_t>(threads, work.size()));
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+      TranscriptReader reader;
+      LocalCalendar::Cache calendar;
+      for (size_t i; (i = next.fetch_add(1)) < work.size();) {
+        const size_t f = work[i];
+        results[i] = parseFile(files[f], rules[f], reader, calendar, tzOffsetHours_);
+      }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+    for (auto& t : pool) t.join();
+    for (size_t i = 0; i < work.size(); ++i) cache_[files[work[i]].path] = std::move(results[i]);
+    cacheDirty_ = true;
+  }
+
+  std::set<std::string_view> seen;
+  for (const auto& f : files) seen.insert(f.path);
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (seen.count(it->first)) {
+      ++it;
+    } else {
+      it = cache_.erase(it);
+      cacheDirty_ = true;
+    }
+  }
+}
+
+void UsageHistory::recompute() {
+  struct Winner {
+    int64_t tokens;
+    Timestamp time;
+    const std::string* path;
+  };
+  auto providerOf = [](const FileAgg& agg) -> std::optional<size_t> {
+    if (agg.provider == "codex") return 0;
+    if (agg.provider == "claude") return 1;
+    return std::nullopt;
+  };
+
+  // Each (message.id, requestId) pair counts once across files: by its line with
+  // the most tokens, then the earliest, then the file whose path sorts first.
+  std::unordered_map<uint64_t, Winner> winners;
+  size_t keyedCount = 0;
+  for (const auto& [path, agg] : cache_) keyedCount += agg.keyed.size();
+  winners.reserve(keyedCount);
+  for (const auto& [path, agg] : cache_) {
+    if (!providerOf(agg)) continue;
+    for (const KeyedUsage& k : agg.keyed) {
+      auto [it, inserted] = winners.try_emplace(k.key, Winner{k.tokens, k.time, &path});
+      if (!inserted && (k.tokens > it->second.tokens || (k.tokens == it->second.tokens && k.time < it->second.time)))
+        it->second = Winner{k.tokens, k.time, &path};
+    }
+  }
+
+  std::array<std::map<std::string, int64_t>, 2> daily;
+  std::array<std::map<int, int64_t>, 2> hourly;
+  std::array<std::map<std::string, int64_t>, 2> costNano;
+  for (const auto& [path, agg] : cache_) {
+    const auto p = providerOf(agg);
+    if (!p) continue;
+    for (const auto& [day, n] : agg.byDay) daily[*p][day] = satAdd(daily[*p][day], n);
+    for (const auto& [hour, n] : agg.byHour) hourly[*p][hour] = satAdd(hourly[*p][hour], n);
+    for (const auto& [day, n] : agg.byDayCostNano) costNano[*p][day] = satAdd(costNano[*p][day], n);
+    for (const KeyedUsage& k : agg.keyed) {
+      if (winners.at(k.key).path == &path) continue;
+      const std::string day(k.dayKey());
+      daily[*p][day] = satAdd(daily[*p][day], -k.tokens);
+      hourly[*p][k.hour] = satAdd(hourly[*p][k.hour], -k.tokens);
+      costNano[*p][day] = satAdd(costNano[*p][day], -k.costNano);
+    }
+  }
+
+  auto fresh = std::make_shared<UsageTables>();
+  fresh->dailyTokens = std::move(daily);
+  fresh->hourlyTokens = std::move(hourly);
+  for (size_t p = 0; p < 2; ++p)
+    for (const auto& [day, nano] : costNano[p]) fresh->dailyCostUSD[p][day] = static_cast<double>(nano) / 1e9;
+  tables_.store(std::move(fresh));
+}
+
+void UsageHistory::writeCache() {
+  const std::string json = UsageHistoryCache::encode(cache_);
+  (void)writeFileAtomically(options_.cacheFile, json);
+}
+
+std::shared_ptr<const UsageTables> UsageHistory::tables() const { return tables_.load(); }
+
+// ---- queries ------------------------------------------------------------------
+
+std::vector<std::string> UsageHistory::lastDayKeys(int n, Timestamp now) const {
+  std::vector<std::string> keys;
+  for (int i = n - 1; i >= 0; --i) keys.push_back(LocalCalendar::dayKeyOffset(now, -i));
+  return keys;
+}
+
+std::vector<UsageHistory::DayTokens> UsageHistory::recentSeries(Provider provider, int days, Timestamp now) const {
+  const auto t = tables();
+  const auto& daily = t->dailyTokens[indexOf(provider)];
+  std::vector<DayTokens> series;
+  for (auto& day : lastDayKeys(days, now)) {
+    auto it = daily.find(day);
+    const int64_t v = it == daily.end() ? 0 : it->second;
+    series.push_back(DayTokens{std::move(day), v});
+  }
+  return series;
+}
+
+int64_t UsageHistory::tokens(Provider provider, Timestamp since) const {
+  const auto t = tables();
+  const auto& daily = t->dailyTokens[indexOf(provider)];
+  int64_t sum = 0;
+  for (auto it = daily.lower_bound(LocalCalendar::dayKey(since)); it != daily.end(); ++it) sum = satAdd(sum, it->second);
+  return sum;
+}
+
+double UsageHistory::costUSD(Provider provider, Timestamp since) const {
+  const auto t = tables();
+  const auto& costs = t->dailyCostUSD[indexOf(provider)];
+  double sum = 0;
+  for (auto it = costs.lower_bound(LocalCalendar::dayKey(since)); it != costs.end(); ++it) sum += it->second;
+  return sum;
+}
+
+double UsageHistory::averageDailyTokens(Provider provider, int lastDays, Timestamp now) const {
+  double sum = 0;
+  int count = 0;
+  for (const auto& d : recentSeries(provider, lastDays, now)) {
+    if (d.tokens == 0) continue;
+    sum += static_cast<double>(d.tokens);
+    ++count;
+  }
+  return count == 0 ? 0 : sum / count;
+}
+
+double UsageHistory::recencyWeightedDailyTokens(Provider provider, int lastDays, double decay, Timestamp now) const {
+  const auto series = recentSeries(provider, lastDays, now);
+  double weight = 1, weighted = 0, weights = 0;
+  for (auto it = series.rbegin(); it != series.rend(); ++it) {
+    if (it->tokens == 0) continue;
+    weighted += weight * static_cast<double>(it->tokens);
+    weights += weight;
+    weight *= decay;
+  }
+  return weights == 0 ? 0 : weighted / weights;
+}
+
+std::vector<int64_t> UsageHistory::weeklyTotals(Provider provider, int weeks, Timestamp now) const {
+  std::vector<int64_t> totals;
+  if (weeks <= 0) return totals;
+  const auto series = recentSeries(provider, 7 * weeks, now);
+  for (size_t i = 0; i < series.size(); i += 7) {
+    int64_t sum = 0;
+    for (size_t j = i; j < i + 7 && j < series.size(); ++j) sum = satAdd(sum, series[j].tokens);
+    totals.push_back(sum);
+  }
+  return totals;
+}
+
+std::optional<UsageHistory::PeakWindow> UsageHistory::peakWindow(int blockHours) const {
+  if (blockHours < 0 || blockHours > 24) return std::nullopt;
+  const auto t = tables();
+  std::array<double, 24> slots{};
+  for (const auto& hourly : t->hourlyTokens)
+    for (const auto& [h, n] : hourly)
+      if (h >= 0 && h < 24) slots[h] += static_cast<double>(n);
+  double total = 0;
+  for (double s : slots) total += s;
+  if (total < 1) return std::nullopt;
+  std::optional<PeakWindow> best;
+  double bestSum = 0;
+  for (int start = 0; start + blockHours <= 24; ++start) {
+    double sum = 0;
+    for (int h = start; h < start + blockHours; ++h) sum += slots[h];
+    if (!best || sum > bestSum) {
+      best = PeakWindow{start, start + blockHours};
+      bestSum = sum;
+    }
+  }
+  return best;
+}
+
+std::optional<std::array<double, 24>> UsageHistory::normalizedHourly(Provider provider) const {
+  const auto t = tables();
+  std::array<double, 24> shares{};
+  double total = 0;
+  for (const auto& [h, n] : t->hourlyTokens[indexOf(provider)]) {
+    if (h < 0 || h >= 24) continue;
+    shares[h] += static_cast<double>(n);
+    total += static_cast<double>(n);
+  }
+  if (!(total > 0)) return std::nullopt;
+  for (double& s : shares) s /= total;
+  return shares;
+}
+
+double UsageHistory::effectiveDays(Provider provider, Timestamp from, Timestamp to) const {
+  if (to <= from) return 0;
+  const auto shares = normalizedHourly(provider);
+  if (!shares) return secondsBetween(from, to) / 86400.0;
+  double days = 0;
+  Timestamp t = from;
+  for (int step = 0; step < 1440 && t < to; ++step) {
+    const Timestamp next = std::min(LocalCalendar::nextHourStart(t), to);
+    days += (*shares)[LocalCalendar::hour(t)] * secondsBetween(t, next) / 3600.0;
+    t = next;
+  }
+  return days;
+}
+
+// ---- Claude lookups ---------------------------------------------------------------
+
+int64_t UsageHistory::rollingClaudeTokens(Timestamp since) {
+  return queue_.sync([this, since]() -> int64_t {
+    const int64_t key = floorDiv(since.time_since_epoch().count(), 60'000'000);
+    auto it = rollCache_.find(key);
+    if (it != rollCache_.end() && secondsBetween(it->second.at, now()) < rollTTL) return it->second.value;
+    if (rollScanning_.insert(key).second)
+      queue_.async([this, since, key] { performRollingScan(since, key); });
+    return it != rollCache_.end() ? it->second.value : 0;
+  });
+}
+
+void UsageHistory::performRollingScan(Timestamp since, int64_t key) {
+  index_->update();
+  const int64_t total = index_->tokensSince(since);
+  const Timestamp t = now();
+  rollCache_[key] = RollEntry{t, total};
+  for (auto it = rollCache_.begin(); it != rollCache_.end();) {
+    if (secondsBetween(it->second.at, t) >= rollRetain) it = rollCache_.erase(it);
+    else ++it;
+  }
+  rollScanning_.erase(key);
+  std::shared_ptr<std::function<void()>> callback;
+  {
+    std::lock_guard lock(callbackMutex_);
+    callback = onCacheUpdated_;
+  }
+  if (callback) deliver([callback] { (*callback)(); });
+}
+
+std::optional<UsageHistory::ModelSighting> UsageHistory::latestClaudeModel() {
+  return queue_.sync([this]() -> std::optional<ModelSighting> {
+    const Timestamp t = now();
+    if (modelCache_ && secondsBetween(modelCache_->first, t) < 60) return modelCache_->second;
+    std::vector<TranscriptFileInfo> files;
+    listTranscriptFiles(options_.claudeProjects, [&](TranscriptFileInfo&& info) { files.push_back(std::move(info)); });
+    std::stable_sort(files.begin(), files.end(),
+                     [](const TranscriptFileInfo& a, const TranscriptFileInfo& b) { return a.mtime > b.mtime; });
+    std::optional<ModelSighting> result;
+    for (size_t i = 0; i < files.size() && i < 3; ++i) {
+      auto found = tailModel(files[i].path);
+      if (found && (!result || found->at > result->at)) result = std::move(found);
+    }
+    modelCache_ = std::make_pair(t, result);
+    return result;
+  });
+}
+
+std::optional<UsageHistory::ModelSighting> UsageHistory::tailModel(const std::string& path) {
+  constexpr int64_t kBlock = 262'144;
+  constexpr int64_t kLimit = 4'194'304;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  TranscriptLineParser parser(kLimit + kBlock);
+  int64_t pos = st.st_size, readTotal = 0;
+  std::string carry;
+  std::optional<ModelSighting> result;
+  while (!result) {
+    const int64_t start = std::max<int64_t>(0, pos - kBlock);
+    std::string data(static_cast<size_t>(pos - start), '\0');
+    size_t got = 0;
+    while (got < data.size()) {
+      const ssize_t n = ::pread(fd, data.data() + got, data.size() - got, start + static_cast<int64_t>(got));
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    if (got < data.size()) break;
+    data += carry;
+    std::string_view view(data);
+    size_t firstBreak = view.find('\n');
+    size_t from = 0;
+    if (start > 0) {
+      // The piece before the first break may continue in the block before this one.
+      carry.assign(view.substr(0, firstBreak == std::string_view::npos ? view.size() : firstBreak));
+      from = firstBreak == std::string_view::npos ? view.size() : firstBreak + 1;
+    } else {
+      carry.clear();
+    }
+    // Complete lines from the last to the first.
+    size_t end = view.size();
+    while (end > from && !result) {
+      const size_t lf = view.rfind('\n', end - 1);
+      const size_t lineStart = (lf == std::string_view::npos || lf < from) ? from : lf + 1;
+      const std::string_view line = view.substr(lineStart, end - lineStart);
+      if (!line.empty() && line.find("\"model\"") != std::string_view::npos) {
+        if (auto s = parser.claudeModel(line)) result = ModelSighting{std::string(s->model), s->time};
+      }
+      if (lineStart == from) break;
+      end = lineStart - 1;
+    }
+    readTotal += pos - start;
+    pos = start;
+    if (start == 0 || readTotal >= kLimit) break;
+  }
+  ::close(fd);
+  return result;
+}
+
+}  // namespace qd

@@ -1,0 +1,144 @@
+#pragma once
+// The local usage history: scans both tools' transcripts into per-file aggregates
+// (cached in "usage-history-cache.json"), derives per-provider day, hour and spend
+// tables from them, and answers token, spend, trend and latest-model queries.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "forecasting/usage_history_cache.h"
+#include "models/provider.h"
+#include "models/timestamp.h"
+#include "utilities/serial_queue.h"
+
+namespace qd {
+
+class Clock;
+class MainLoop;
+class ClaudeTokenIndex;
+class TranscriptLineParser;
+
+// The three tables, replaced as a whole after each recompute.
+struct UsageTables {
+  std::array<std::map<std::string, int64_t>, 2> dailyTokens;  // by Provider index, day key → tokens
+  std::array<std::map<int, int64_t>, 2> hourlyTokens;         // hour → tokens
+  std::array<std::map<std::string, double>, 2> dailyCostUSD;  // day key → US dollars
+  bool operator==(const UsageTables&) const = default;
+};
+
+// Thread-safety: the table queries may be called from any thread (they read an
+// immutable snapshot of the tables). `refresh`, `refreshSync`,
+// `rollingClaudeTokens` and `latestClaudeModel` run on the history's serial queue
+// "quotadial.usagehistory"; callbacks are delivered on the main loop when one is
+// given, else on that queue.
+class UsageHistory {
+ public:
+  struct Options {
+    std::string claudeProjects;              // <Claude home>/projects
+    std::vector<std::string> codexDirectories;  // <Codex home>/sessions, <Codex home>/archived_sessions
+    std::string cacheFile;                   // <application support>/usage-history-cache.json
+    const Clock* clock = nullptr;            // the system clock when absent
+    MainLoop* mainLoop = nullptr;
+    unsigned scanThreads = 0;                // 0: one per core, at most 4
+    // The homes of DESIGN.md and the application-support directory.
+    [[nodiscard]] static Options defaults();
+  };
+
+  struct ModelSighting {
+    std::string id;
+    Timestamp at{};
+    bool operator==(const ModelSighting&) const = default;
+  };
+  struct PeakWindow {
+    int start = 0;
+    int end = 0;  // start + block hours, not reduced modulo 24
+  };
+  struct DayTokens {
+    std::string day;
+    int64_t tokens = 0;
+    bool operator==(const DayTokens&) const = default;
+  };
+
+  static constexpr int lookbackDays = 16;
+  static constexpr double rollTTL = 120;
+  static constexpr double rollRetain = 86400;
+
+  UsageHistory();
+  explicit UsageHistory(Options options);
+  ~UsageHistory();
+  UsageHistory(const UsageHistory&) = delete;
+  UsageHistory& operator=(const UsageHistory&) = delete;
+
+  // Scan, recompute, write the cache, on the history queue; then `completion`.
+  void refresh(std::function<void()> completion);
+  // The same, waiting for it.
+  void refreshSync();
+
+  // Called after a background rolling count has stored a new value.
+  void setOnCacheUpdated(std::function<void()> callback);
+
+  [[nodiscard]] std::shared_ptr<const UsageTables> tables() const;
+  [[nodiscard]] int tzOffsetHours() const { return tzOffsetHours_; }
+
+  [[nodiscard]] std::vector<std::string> lastDayKeys(int n, Timestamp now) const;
+  [[nodiscard]] std::vector<DayTokens> recentSeries(Provider provider, int days, Timestamp now) const;
+  [[nodiscard]] int64_t tokens(Provider provider, Timestamp since) const;
+  [[nodiscard]] double costUSD(Provider provider, Timestamp since) const;
+  [[nodiscard]] double averageDailyTokens(Provider provider, int lastDays, Timestamp now) const;
+  [[nodiscard]] double recencyWeightedDailyTokens(Provider provider, int lastDays, double decay,
+                                                  Timestamp now) const;
+  [[nodiscard]] std::vector<int64_t> weeklyTotals(Provider provider, int weeks, Timestamp now) const;
+  [[nodiscard]] std::optional<PeakWindow> peakWindow(int blockHours) const;
+  [[nodiscard]] std::optional<std::array<double, 24>> normalizedHourly(Provider provider) const;
+  [[nodiscard]] double effectiveDays(Provider provider, Timestamp from, Timestamp to) const;
+
+  // Claude tokens at or after `since`, from a per-minute cache refreshed in the
+  // background: never waits for a transcript scan (but waits for the queue).
+  [[nodiscard]] int64_t rollingClaudeTokens(Timestamp since);
+  // The model of the newest Claude transcript line naming one (cached 60 s).
+  [[nodiscard]] std::optional<ModelSighting> latestClaudeModel();
+  // Reads `path` backwards (at most 4 MiB) for the last line naming a model.
+  [[nodiscard]] static std::optional<ModelSighting> tailModel(const std::string& path);
+
+ private:
+  struct RollEntry {
+    Timestamp at{};
+    int64_t value = 0;
+  };
+
+  [[nodiscard]] Timestamp now() const;
+  void scan();
+  void recompute();
+  void writeCache();
+  void refreshOnQueue();
+  void performRollingScan(Timestamp since, int64_t key);
+  void deliver(std::function<void()> callback);
+
+  Options options_;
+  int tzOffsetHours_ = 0;
+  FileAggCache cache_;          // history queue only
+  bool cacheDirty_ = false;     // history queue only
+  std::atomic<std::shared_ptr<const UsageTables>> tables_;
+
+  std::map<int64_t, RollEntry> rollCache_;  // history queue only
+  std::set<int64_t> rollScanning_;          // history queue only
+  std::unique_ptr<ClaudeTokenIndex> index_;  // history queue only
+  std::optional<std::pair<Timestamp, std::optional<ModelSighting>>> modelCache_;  // history queue only
+
+  std::shared_ptr<std::function<void()>> onCacheUpdated_;  // guarded by callbackMutex_
+  mutable std::mutex callbackMutex_;
+
+  // Last member: destroyed first, so queued work finishes while the rest is alive.
+  SerialQueue queue_{"quotadial.usagehistory"};
+};
+
+}  // namespace qd
