@@ -1,9 +1,8 @@
 #pragma once
-// The local calendar the history keys its tables by: day keys "yyyy-MM-dd" and
-// hours 0–23 in the process's time zone (TZ, daylight saving included).
+// The local day and hour the usage history keys its tables by, on top of the
+// shared LocalTime (TZ, daylight saving included), with a cache for scanning.
 #include <array>
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "models/timestamp.h"
@@ -17,14 +16,8 @@ struct DayHour {
 };
 
 [[nodiscard]] DayHour dayHour(int64_t unixSeconds);
-[[nodiscard]] std::string dayKey(Timestamp t);
-[[nodiscard]] int hour(Timestamp t);
-// The day key `offsetDays` calendar days from the local day of `t` (negative: earlier).
-[[nodiscard]] std::string dayKeyOffset(Timestamp t, int offsetDays);
 // The next whole local hour strictly after `t`.
 [[nodiscard]] Timestamp nextHourStart(Timestamp t);
-// The local zone's offset from UTC at `t`, in seconds.
-[[nodiscard]] long utcOffsetSeconds(Timestamp t);
 
 // Remembers the last 15-minute bucket it converted: zone offsets and their
 // changes fall on quarter hours, so every instant of a bucket shares its local

@@ -23,6 +23,18 @@ int64_t clampCount(int64_t v) { return v > kCountLimit ? kCountLimit : (v < -kCo
 
 error_code consume(od::value v, int depth);
 
+// "-?[0-9]+" up to the end of the token (its trailing whitespace aside).
+bool isPlainInteger(std::string_view raw) {
+  while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t' || raw.back() == '\n' || raw.back() == '\r'))
+    raw.remove_suffix(1);
+  size_t i = !raw.empty() && raw[0] == '-' ? 1 : 0;
+  if (i == raw.size()) return false;
+  if (raw[i] == '0' && raw.size() > i + 1) return false;
+  for (; i < raw.size(); ++i)
+    if (raw[i] < '0' || raw[i] > '9') return false;
+  return true;
+}
+
 // Integral numbers give themselves, fractions are truncated toward zero, anything
 // else gives 0. Consumes the value; an error means the line is not valid JSON.
 error_code readCount(od::value v, int64_t& out) {
@@ -31,8 +43,14 @@ error_code readCount(od::value v, int64_t& out) {
   if (auto e = v.type().get(type)) return e;
   // Other types count 0 but are still walked, so that a malformed value rejects the line.
   if (type != od::json_type::number) return consume(v, 3);
+  const std::string_view raw = v.raw_json_token();
   od::number n;
-  if (auto e = v.get_number().get(n)) return e;
+  if (auto e = v.get_number().get(n)) {
+    // Integers beyond 64 bits are valid JSON: clamp them by sign.
+    if (!isPlainInteger(raw)) return e;
+    out = raw[0] == '-' ? -kCountLimit : kCountLimit;
+    return SUCCESS;
+  }
   switch (n.get_number_type()) {
     case od::number_type::signed_integer:
       out = clampCount(n.get_int64());
@@ -88,8 +106,10 @@ error_code consume(od::value v, int depth) {
       return v.get_raw_json_string().get(s);
     }
     case od::json_type::number: {
+      const std::string_view raw = v.raw_json_token();
       od::number n;
-      return v.get_number().get(n);
+      const error_code e = v.get_number().get(n);
+      return (e == SUCCESS || isPlainInteger(raw)) ? SUCCESS : e;
     }
     case od::json_type::boolean: {
       bool b;

@@ -76,6 +76,7 @@ class MemorySource final : public TranscriptReader::Source {
 TranscriptReader::TranscriptReader(size_t blockBytes)
     : blockBytes_(blockBytes < 4096 ? 4096 : blockBytes),
       buffer_(blockBytes_ + TranscriptLineParser::kPadding),
+      keptStringBytes_(std::min<size_t>(4096, blockBytes_ / 16)),
       parser_(blockBytes_) {}
 
 TranscriptReader::Outcome TranscriptReader::read(int fd, int64_t startOffset, TranscriptRule rule,
@@ -140,7 +141,7 @@ void TranscriptReader::compactFeed(const char* data, size_t len) {
     }
     if (dropped_) continue;
     compacted_.push_back(c);
-    if (compacted_.size() - contentStart_ > kKeptStringBytes) {
+    if (compacted_.size() - contentStart_ > keptStringBytes_) {
       compacted_.resize(contentStart_);
       dropped_ = true;
     }

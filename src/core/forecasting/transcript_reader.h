@@ -46,10 +46,10 @@ class TranscriptReader {
 
   size_t blockBytes_;
   std::vector<char> buffer_;
+  // Compaction of an over-long line: strings longer than keptStringBytes_ become "".
+  size_t keptStringBytes_;
   TranscriptLineParser parser_;
 
-  // Compaction of an over-long line: strings longer than kKeptStringBytes become "".
-  static constexpr size_t kKeptStringBytes = 4096;
   void compactFeed(const char* data, size_t len);
   void compactReset();
   std::string compacted_;

@@ -18,6 +18,7 @@
 #include "storage/atomic_file.h"
 #include "storage/local_file_store.h"
 #include "utilities/ports/clock.h"
+#include "utilities/local_time.h"
 #include "utilities/ports/main_loop.h"
 
 namespace qd {
@@ -132,7 +133,7 @@ UsageHistory::UsageHistory() : UsageHistory(Options::defaults()) {}
 
 UsageHistory::UsageHistory(Options options) : options_(std::move(options)) {
   if (!options_.clock) options_.clock = &SystemClock::instance();
-  tzOffsetHours_ = static_cast<int>(LocalCalendar::utcOffsetSeconds(now()) / 3600);
+  tzOffsetHours_ = static_cast<int>(LocalTime::toLocal(now()).utcOffsetSeconds / 3600);
   tables_.store(std::make_shared<const UsageTables>());
   index_ = std::make_unique<ClaudeTokenIndex>(options_.claudeProjects);
   if (auto loaded = UsageHistoryCache::load(options_.cacheFile)) {
@@ -165,6 +166,10 @@ void UsageHistory::refresh(std::function<void()> completion) {
     deliver(std::move(completion));
   });
 }
+
+void UsageHistory::rescan(std::function<void()> done) { refresh(std::move(done)); }
+
+void UsageHistory::setOnChange(std::function<void()> onChange) { setOnCacheUpdated(std::move(onChange)); }
 
 void UsageHistory::refreshSync() {
   queue_.sync([this] { refreshOnQueue(); });
@@ -300,18 +305,19 @@ std::shared_ptr<const UsageTables> UsageHistory::tables() const { return tables_
 
 std::vector<std::string> UsageHistory::lastDayKeys(int n, Timestamp now) const {
   std::vector<std::string> keys;
-  for (int i = n - 1; i >= 0; --i) keys.push_back(LocalCalendar::dayKeyOffset(now, -i));
+  for (int i = n - 1; i >= 0; --i) keys.push_back(LocalTime::dayKey(LocalTime::addDays(now, -i)));
   return keys;
 }
 
-std::vector<UsageHistory::DayTokens> UsageHistory::recentSeries(Provider provider, int days, Timestamp now) const {
+std::vector<std::pair<std::string, int64_t>> UsageHistory::recentSeries(Provider provider, int days,
+                                                                       Timestamp now) const {
   const auto t = tables();
   const auto& daily = t->dailyTokens[indexOf(provider)];
-  std::vector<DayTokens> series;
+  std::vector<std::pair<std::string, int64_t>> series;
   for (auto& day : lastDayKeys(days, now)) {
     auto it = daily.find(day);
     const int64_t v = it == daily.end() ? 0 : it->second;
-    series.push_back(DayTokens{std::move(day), v});
+    series.emplace_back(std::move(day), v);
   }
   return series;
 }
@@ -320,7 +326,7 @@ int64_t UsageHistory::tokens(Provider provider, Timestamp since) const {
   const auto t = tables();
   const auto& daily = t->dailyTokens[indexOf(provider)];
   int64_t sum = 0;
-  for (auto it = daily.lower_bound(LocalCalendar::dayKey(since)); it != daily.end(); ++it) sum = satAdd(sum, it->second);
+  for (auto it = daily.lower_bound(LocalTime::dayKey(since)); it != daily.end(); ++it) sum = satAdd(sum, it->second);
   return sum;
 }
 
@@ -328,7 +334,7 @@ double UsageHistory::costUSD(Provider provider, Timestamp since) const {
   const auto t = tables();
   const auto& costs = t->dailyCostUSD[indexOf(provider)];
   double sum = 0;
-  for (auto it = costs.lower_bound(LocalCalendar::dayKey(since)); it != costs.end(); ++it) sum += it->second;
+  for (auto it = costs.lower_bound(LocalTime::dayKey(since)); it != costs.end(); ++it) sum += it->second;
   return sum;
 }
 
@@ -336,8 +342,8 @@ double UsageHistory::averageDailyTokens(Provider provider, int lastDays, Timesta
   double sum = 0;
   int count = 0;
   for (const auto& d : recentSeries(provider, lastDays, now)) {
-    if (d.tokens == 0) continue;
-    sum += static_cast<double>(d.tokens);
+    if (d.second == 0) continue;
+    sum += static_cast<double>(d.second);
     ++count;
   }
   return count == 0 ? 0 : sum / count;
@@ -347,8 +353,8 @@ double UsageHistory::recencyWeightedDailyTokens(Provider provider, int lastDays,
   const auto series = recentSeries(provider, lastDays, now);
   double weight = 1, weighted = 0, weights = 0;
   for (auto it = series.rbegin(); it != series.rend(); ++it) {
-    if (it->tokens == 0) continue;
-    weighted += weight * static_cast<double>(it->tokens);
+    if (it->second == 0) continue;
+    weighted += weight * static_cast<double>(it->second);
     weights += weight;
     weight *= decay;
   }
@@ -361,13 +367,13 @@ std::vector<int64_t> UsageHistory::weeklyTotals(Provider provider, int weeks, Ti
   const auto series = recentSeries(provider, 7 * weeks, now);
   for (size_t i = 0; i < series.size(); i += 7) {
     int64_t sum = 0;
-    for (size_t j = i; j < i + 7 && j < series.size(); ++j) sum = satAdd(sum, series[j].tokens);
+    for (size_t j = i; j < i + 7 && j < series.size(); ++j) sum = satAdd(sum, series[j].second);
     totals.push_back(sum);
   }
   return totals;
 }
 
-std::optional<UsageHistory::PeakWindow> UsageHistory::peakWindow(int blockHours) const {
+std::optional<std::pair<int, int>> UsageHistory::peakWindow(int blockHours) const {
   if (blockHours < 0 || blockHours > 24) return std::nullopt;
   const auto t = tables();
   std::array<double, 24> slots{};
@@ -377,13 +383,13 @@ std::optional<UsageHistory::PeakWindow> UsageHistory::peakWindow(int blockHours)
   double total = 0;
   for (double s : slots) total += s;
   if (total < 1) return std::nullopt;
-  std::optional<PeakWindow> best;
+  std::optional<std::pair<int, int>> best;
   double bestSum = 0;
   for (int start = 0; start + blockHours <= 24; ++start) {
     double sum = 0;
     for (int h = start; h < start + blockHours; ++h) sum += slots[h];
     if (!best || sum > bestSum) {
-      best = PeakWindow{start, start + blockHours};
+      best = std::make_pair(start, start + blockHours);
       bestSum = sum;
     }
   }
@@ -412,7 +418,7 @@ double UsageHistory::effectiveDays(Provider provider, Timestamp from, Timestamp 
   Timestamp t = from;
   for (int step = 0; step < 1440 && t < to; ++step) {
     const Timestamp next = std::min(LocalCalendar::nextHourStart(t), to);
-    days += (*shares)[LocalCalendar::hour(t)] * secondsBetween(t, next) / 3600.0;
+    days += (*shares)[LocalTime::toLocal(t).hour] * secondsBetween(t, next) / 3600.0;
     t = next;
   }
   return days;

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/usage_figures.h"
 #include "forecasting/usage_history_cache.h"
 #include "models/provider.h"
 #include "models/timestamp.h"
@@ -40,7 +41,7 @@ struct UsageTables {
 // `rollingClaudeTokens` and `latestClaudeModel` run on the history's serial queue
 // "quotadial.usagehistory"; callbacks are delivered on the main loop when one is
 // given, else on that queue.
-class UsageHistory {
+class UsageHistory final : public UsageFigures {
  public:
   struct Options {
     std::string claudeProjects;              // <Claude home>/projects
@@ -58,15 +59,6 @@ class UsageHistory {
     Timestamp at{};
     bool operator==(const ModelSighting&) const = default;
   };
-  struct PeakWindow {
-    int start = 0;
-    int end = 0;  // start + block hours, not reduced modulo 24
-  };
-  struct DayTokens {
-    std::string day;
-    int64_t tokens = 0;
-    bool operator==(const DayTokens&) const = default;
-  };
 
   static constexpr int lookbackDays = 16;
   static constexpr double rollTTL = 120;
@@ -74,7 +66,7 @@ class UsageHistory {
 
   UsageHistory();
   explicit UsageHistory(Options options);
-  ~UsageHistory();
+  ~UsageHistory() override;
   UsageHistory(const UsageHistory&) = delete;
   UsageHistory& operator=(const UsageHistory&) = delete;
 
@@ -86,18 +78,24 @@ class UsageHistory {
   // Called after a background rolling count has stored a new value.
   void setOnCacheUpdated(std::function<void()> callback);
 
+  // UsageFigures: `refresh` and `setOnCacheUpdated` under the application's names.
+  void rescan(std::function<void()> done) override;
+  void setOnChange(std::function<void()> onChange) override;
+
   [[nodiscard]] std::shared_ptr<const UsageTables> tables() const;
   [[nodiscard]] int tzOffsetHours() const { return tzOffsetHours_; }
 
   [[nodiscard]] std::vector<std::string> lastDayKeys(int n, Timestamp now) const;
-  [[nodiscard]] std::vector<DayTokens> recentSeries(Provider provider, int days, Timestamp now) const;
+  [[nodiscard]] std::vector<std::pair<std::string, int64_t>> recentSeries(Provider provider, int days,
+                                                                        Timestamp now) const override;
   [[nodiscard]] int64_t tokens(Provider provider, Timestamp since) const;
-  [[nodiscard]] double costUSD(Provider provider, Timestamp since) const;
-  [[nodiscard]] double averageDailyTokens(Provider provider, int lastDays, Timestamp now) const;
+  [[nodiscard]] double costUSD(Provider provider, Timestamp since) const override;
+  [[nodiscard]] double averageDailyTokens(Provider provider, int lastDays, Timestamp now) const override;
   [[nodiscard]] double recencyWeightedDailyTokens(Provider provider, int lastDays, double decay,
                                                   Timestamp now) const;
-  [[nodiscard]] std::vector<int64_t> weeklyTotals(Provider provider, int weeks, Timestamp now) const;
-  [[nodiscard]] std::optional<PeakWindow> peakWindow(int blockHours) const;
+  [[nodiscard]] std::vector<int64_t> weeklyTotals(Provider provider, int weeks, Timestamp now) const override;
+  // (start, start + block hours): the end is not reduced modulo 24.
+  [[nodiscard]] std::optional<std::pair<int, int>> peakWindow(int blockHours) const override;
   [[nodiscard]] std::optional<std::array<double, 24>> normalizedHourly(Provider provider) const;
   [[nodiscard]] double effectiveDays(Provider provider, Timestamp from, Timestamp to) const;
 

@@ -1,0 +1,525 @@
+#include "forecasting/usage_history.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "app/manual_main_loop.h"
+#include "forecasting/pricing.h"
+#include "storage/atomic_file.h"
+
+namespace qd {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets TZ for one test and restores it afterwards.
+class ScopedTZ {
+ public:
+  explicit ScopedTZ(const char* tz) {
+    if (const char* old = std::getenv("TZ")) old_ = old;
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+  }
+  ~ScopedTZ() {
+    if (old_) ::setenv("TZ", old_->c_str(), 1);
+    else ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+Timestamp at(const char* iso) { return *parseISO8601(iso); }
+
+// A home with both tools' transcript trees in a fresh temporary directory.
+class TranscriptTree {
+ public:
+  TranscriptTree() {
+    char tmpl[] = "/tmp/qd-history-XXXXXX";
+    root_ = ::mkdtemp(tmpl);
+    fs::create_directories(root_ / "claude" / "projects");
+    fs::create_directories(root_ / "codex" / "sessions");
+    fs::create_directories(root_ / "codex" / "archived_sessions");
+    fs::create_directories(root_ / "support");
+  }
+  ~TranscriptTree() {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  fs::path claude(const std::string& rel) const { return root_ / "claude" / "projects" / rel; }
+  fs::path codex(const std::string& rel) const { return root_ / "codex" / "sessions" / rel; }
+  fs::path archived(const std::string& rel) const { return root_ / "codex" / "archived_sessions" / rel; }
+  fs::path cacheFile() const { return root_ / "support" / "usage-history-cache.json"; }
+
+  // Writes `bytes` and sets the modification time.
+  static void write(const fs::path& path, const std::string& bytes, Timestamp mtime) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    setMtime(path, mtime);
+  }
+  static void append(const fs::path& path, const std::string& bytes, Timestamp mtime) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+    setMtime(path, mtime);
+  }
+  static void setMtime(const fs::path& path, Timestamp mtime) {
+    const int64_t us = mtime.time_since_epoch().count();
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = us / 1'000'000;
+    times[0].tv_nsec = times[1].tv_nsec = (us % 1'000'000) * 1000;
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+  }
+
+  UsageHistory::Options options(const Clock& clock, unsigned threads = 0) const {
+    UsageHistory::Options o;
+    o.claudeProjects = (root_ / "claude" / "projects").string();
+    o.codexDirectories = {(root_ / "codex" / "sessions").string(), (root_ / "codex" / "archived_sessions").string()};
+    o.cacheFile = cacheFile().string();
+    o.clock = &clock;
+    o.scanThreads = threads;
+    return o;
+  }
+
+ private:
+  fs::path root_;
+};
+
+std::string claudeLine(const std::string& ts, int64_t input, int64_t output = 0, const std::string& ids = "",
+                       const std::string& model = "claude-sonnet-4-5") {
+  return R"({"type":"assistant","timestamp":")" + ts + R"(",)" + ids + R"("message":{"model":")" + model +
+         R"(","usage":{"input_tokens":)" + std::to_string(input) + R"(,"output_tokens":)" + std::to_string(output) +
+         R"(,"cache_read_input_tokens":0,"cache_creation_input_tokens":0}}})" + "\n";
+}
+
+// Claude Code's shape: the message id inside `message`, the request id at the top.
+std::string pairedLine(const std::string& ts, int64_t input, const std::string& msg, const std::string& req) {
+  return R"({"type":"assistant","timestamp":")" + ts + R"(","requestId":")" + req + R"(","message":{"id":")" + msg +
+         R"(","model":"claude-sonnet-4-5","usage":{"input_tokens":)" + std::to_string(input) +
+         R"(,"output_tokens":0}}})" + "\n";
+}
+
+std::string codexLine(const std::string& ts, int64_t total) {
+  return R"({"timestamp":")" + ts + R"(","type":"event_msg","payload":{"type":"token_count","info":{"last_token_usage":{"input_tokens":)" +
+         std::to_string(total) + R"(,"cached_input_tokens":0,"output_tokens":0,"reasoning_output_tokens":0,"total_tokens":)" +
+         std::to_string(total) + "}}}}\n";
+}
+
+int64_t day(const UsageHistory& h, Provider p, const std::string& key) {
+  const auto t = h.tables();
+  const auto& m = t->dailyTokens[p == Provider::codex ? 0 : 1];
+  auto it = m.find(key);
+  return it == m.end() ? 0 : it->second;
+}
+
+int64_t hour(const UsageHistory& h, Provider p, int key) {
+  const auto t = h.tables();
+  const auto& m = t->hourlyTokens[p == Provider::codex ? 0 : 1];
+  auto it = m.find(key);
+  return it == m.end() ? 0 : it->second;
+}
+
+class UsageHistoryTest : public ::testing::Test {
+ protected:
+  ManualClock clock{at("2025-03-10T12:00:00Z")};
+  TranscriptTree tree;
+  Timestamp recent = at("2025-03-10T11:00:00Z");
+};
+
+// ---- day and hour keys ---------------------------------------------------------
+
+struct KeyCase {
+  const char* tz;
+  const char* timestamp;
+  const char* dayKey;
+  int hour;
+};
+
+class LocalKeys : public UsageHistoryTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(LocalKeys, LinesAreKeyedByLocalDayAndHour) {
+  const KeyCase& c = GetParam();
+  ScopedTZ tz(c.tz);
+  TranscriptTree::write(tree.claude("p/a.jsonl"), claudeLine(c.timestamp, 100, 50), recent);
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, c.dayKey), 150);
+  EXPECT_EQ(hour(history, Provider::claude, c.hour), 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zones, LocalKeys,
+    ::testing::Values(KeyCase{"UTC0", "2025-03-04T10:11:12.000Z", "2025-03-04", 10},
+                      // Evening work west of UTC stays on its local day.
+                      KeyCase{"America/New_York", "2025-03-05T02:30:00Z", "2025-03-04", 21},
+                      // Across the spring-forward change: 01:30 EST, then 03:30 EDT.
+                      KeyCase{"America/New_York", "2025-03-09T06:30:00Z", "2025-03-09", 1},
+                      KeyCase{"America/New_York", "2025-03-09T07:30:00Z", "2025-03-09", 3},
+                      KeyCase{"Asia/Kolkata", "2025-03-04T18:45:00Z", "2025-03-05", 0},
+                      KeyCase{"Pacific/Auckland", "2025-03-04T11:00:00+00:00", "2025-03-05", 0}));
+
+TEST_F(UsageHistoryTest, UnparseableTimestampsFallBackToTheirText) {
+  ScopedTZ tz("EST5");
+  TranscriptTree::write(tree.claude("p/a.jsonl"),
+                        claudeLine("2025-03-04T03:xx:00Z", 10) + claudeLine("2025-03-04T1", 5) + claudeLine("2025-03-0", 1),
+                        recent);
+  UsageHistory history(tree.options(clock));
+  EXPECT_EQ(history.tzOffsetHours(), -5);
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-04"), 15);
+  EXPECT_EQ(hour(history, Provider::claude, 22), 10);  // 03 − 5, wrapped
+  int64_t hours = 0;
+  for (const auto& [h, n] : history.tables()->hourlyTokens[1]) hours += n;
+  EXPECT_EQ(hours, 10);  // the 12-character timestamp has no hour
+}
+
+// ---- sources, spend, cache -----------------------------------------------------
+
+TEST_F(UsageHistoryTest, ReadsBothToolsAndPricesTheirSpend) {
+  ScopedTZ tz("UTC0");
+  TranscriptTree::write(tree.codex("2025/03/10/rollout-1.jsonl"),
+                        codexLine("2025-03-10T09:00:00Z", 1000) + R"({"payload":{"type":"token_count"}})" "\n",
+                        recent);
+  TranscriptTree::write(tree.archived("rollout-0.jsonl"), codexLine("2025-03-09T09:00:00Z", 500), recent);
+  TranscriptTree::write(tree.claude("-home-u-proj/s1.jsonl"),
+                        claudeLine("2025-03-10T08:00:00Z", 1'000'000, 0, "", "claude-opus-4-8") + "garbage\n",
+                        recent);
+  TranscriptTree::write(tree.claude("-home-u-proj/s1/subagents/agent-1.jsonl"),
+                        claudeLine("2025-03-10T08:30:00Z", 200), recent);
+  TranscriptTree::write(tree.claude("-home-u-proj/notes.json"), claudeLine("2025-03-10T08:30:00Z", 999), recent);
+  TranscriptTree::write(tree.claude("-home-u-proj/.hidden/x.jsonl"), claudeLine("2025-03-10T08:40:00Z", 1), recent);
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  EXPECT_EQ(history.tokens(Provider::codex, at("2025-03-09T00:00:00Z")), 1500);
+  EXPECT_EQ(history.tokens(Provider::claude, at("2025-03-10T00:00:00Z")), 1'000'201);
+  EXPECT_DOUBLE_EQ(history.costUSD(Provider::codex, at("2025-03-10T00:00:00Z")), 1000 * 1.25 / 1e6);
+  EXPECT_DOUBLE_EQ(history.costUSD(Provider::claude, at("2025-03-10T00:00:00Z")), 15.0 + 201 * 3.0 / 1e6);
+}
+
+TEST_F(UsageHistoryTest, FilesOlderThanSixteenDaysAreLeftOut) {
+  ScopedTZ tz("UTC0");
+  TranscriptTree::write(tree.claude("p/old.jsonl"), claudeLine("2025-02-01T08:00:00Z", 10), at("2025-02-21T11:00:00Z"));
+  TranscriptTree::write(tree.claude("p/live.jsonl"), claudeLine("2025-02-01T08:00:00Z", 5), at("2025-02-23T13:00:00Z"));
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  // A file still being written keeps its older days.
+  EXPECT_EQ(day(history, Provider::claude, "2025-02-01"), 5);
+}
+
+TEST_F(UsageHistoryTest, UnchangedFilesComeFromTheCacheAndChangedOnesAreReparsed) {
+  ScopedTZ tz("UTC0");
+  const auto file = tree.claude("p/a.jsonl");
+  TranscriptTree::write(file, claudeLine("2025-03-10T08:00:00Z", 100), recent);
+  {
+    UsageHistory history(tree.options(clock));
+    history.refreshSync();
+    EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 100);
+  }
+  ASSERT_TRUE(fs::exists(tree.cacheFile()));
+  // Same size and time, other content: a fresh start still takes the cached figures.
+  TranscriptTree::write(file, claudeLine("2025-03-10T08:00:00Z", 900), recent);
+  UsageHistory history(tree.options(clock));
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 100);  // from the cache, before any scan
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 100);
+  // Touching it makes the next scan read it again.
+  TranscriptTree::setMtime(file, at("2025-03-10T11:30:00Z"));
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 900);
+  // Deleting it drops it from the tables.
+  fs::remove(file);
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 0);
+}
+
+TEST_F(UsageHistoryTest, AFileThatIsNotUTF8CountsNothing) {
+  ScopedTZ tz("UTC0");
+  TranscriptTree::write(tree.claude("p/bad.jsonl"), claudeLine("2025-03-10T08:00:00Z", 100) + "\xFF\xFE\n", recent);
+  TranscriptTree::write(tree.claude("p/good.jsonl"), claudeLine("2025-03-10T08:00:00Z", 7), recent);
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 7);
+}
+
+struct CacheShape {
+  const char* name;
+  std::string json;
+};
+
+class CacheOfAnyShape : public UsageHistoryTest, public ::testing::WithParamInterface<CacheShape> {};
+
+TEST_P(CacheOfAnyShape, IsDiscardedWholeAndRebuilt) {
+  ScopedTZ tz("UTC0");
+  const auto file = tree.claude("p/a.jsonl");
+  TranscriptTree::write(file, claudeLine("2025-03-10T08:00:00Z", 42), recent);
+  ASSERT_TRUE(writeFileAtomically(tree.cacheFile(), GetParam().json));
+  UsageHistory history(tree.options(clock));
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 0);
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 42);
+  // The rebuilt cache decodes.
+  UsageHistory again(tree.options(clock));
+  EXPECT_EQ(day(again, Provider::claude, "2025-03-10"), 42);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, CacheOfAnyShape,
+    ::testing::Values(
+        CacheShape{"empty", ""}, CacheShape{"not json", "\x01\x02garbage"}, CacheShape{"array", "[1,2,3]"},
+        CacheShape{"entry lacking mtime",
+                   R"({"/x.jsonl":{"size":1,"mtime":5,"provider":"claude","byDay":{"2025-03-10":1000}},"/y.jsonl":{"size":1,"provider":"claude","byDay":{}}})"},
+        CacheShape{"size not an integer", R"({"/x.jsonl":{"size":"1","mtime":5,"provider":"claude","byDay":{}}})"},
+        CacheShape{"byDay value not an integer", R"({"/x.jsonl":{"size":1,"mtime":5,"provider":"claude","byDay":{"d":1.5}}})"},
+        CacheShape{"truncated", R"({"/x.jsonl":{"size":1,"mtime":5,"provider":"claude","byDay":{)"},
+        CacheShape{"bad keyed entry", R"({"/x.jsonl":{"size":1,"mtime":5,"provider":"claude","byDay":{},"keyed":[["zz",1,2,3,"2025-03-10",4]]}})"},
+        CacheShape{"trailing bytes", R"({} {})"}),
+    [](const auto& info) {
+      std::string n = info.param.name;
+      for (char& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return n;
+    });
+
+TEST_F(UsageHistoryTest, CacheWithoutOptionalMembersAndWithUnknownProvidersIsRead) {
+  ScopedTZ tz("UTC0");
+  const std::string json =
+      R"({"/gone/a.jsonl":{"size":1,"mtime":5,"provider":"claude","byDay":{"2025-03-10":70}},)"
+      R"("/gone/b.jsonl":{"size":1,"mtime":5,"provider":"gemini","byDay":{"2025-03-10":9}},)"
+      R"("/gone/c.jsonl":{"size":1,"mtime":5.5,"provider":"codex","byDay":{"2025-03-09":3},"byHour":{"+7":3,"x":1},"byDayCost":{"2025-03-09":0.25}}})";
+  ASSERT_TRUE(writeFileAtomically(tree.cacheFile(), json));
+  UsageHistory history(tree.options(clock));
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 70);
+  EXPECT_EQ(day(history, Provider::codex, "2025-03-09"), 3);
+  EXPECT_EQ(hour(history, Provider::codex, 7), 3);
+  EXPECT_DOUBLE_EQ(history.costUSD(Provider::codex, at("2025-03-01T00:00:00Z")), 0.25);
+}
+
+// ---- counting each (message.id, requestId) pair once -----------------------------------
+
+TEST_F(UsageHistoryTest, RepeatedPairsCountOnceAcrossFilesByTheirLargestLine) {
+  ScopedTZ tz("UTC0");
+  const auto a = tree.claude("p/a.jsonl");
+  const auto b = tree.claude("p/b.jsonl");
+  // One message written as three content-block lines, then resumed in another file.
+  TranscriptTree::write(a,
+                        pairedLine("2025-03-10T08:00:00Z", 100, "msg_1", "req_1") +
+                            pairedLine("2025-03-10T08:00:01Z", 120, "msg_1", "req_1") +
+                            pairedLine("2025-03-10T08:00:02Z", 120, "msg_1", "req_1") +
+                            pairedLine("2025-03-10T08:05:00Z", 10, "msg_2", "req_2") + claudeLine("2025-03-10T08:06:00Z", 1) +
+                            claudeLine("2025-03-10T08:06:00Z", 1),
+                        recent);
+  TranscriptTree::write(b,
+                        pairedLine("2025-03-10T08:00:01Z", 120, "msg_1", "req_1") +
+                            pairedLine("2025-03-10T09:00:00Z", 30, "msg_3", "req_3") +
+                            pairedLine("2025-03-10T09:00:00Z", 40, "msg_3", "req_other"),
+                        recent);
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  // 120 (msg_1) + 10 + 1 + 1 (lines without a pair count as they are) + 30 + 40.
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 202);
+  EXPECT_EQ(hour(history, Provider::claude, 8), 132);
+  EXPECT_NEAR(history.costUSD(Provider::claude, at("2025-03-10T00:00:00Z")), 202 * 3.0 / 1e6, 1e-15);
+
+  // The copy in b grows: only b is parsed again, and the pair now counts b's line.
+  TranscriptTree::write(b,
+                        pairedLine("2025-03-10T10:00:01Z", 500, "msg_1", "req_1") +
+                            pairedLine("2025-03-10T09:00:00Z", 30, "msg_3", "req_3") +
+                            pairedLine("2025-03-10T09:00:00Z", 40, "msg_3", "req_other"),
+                        at("2025-03-10T11:10:00Z"));
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 582);
+  EXPECT_EQ(hour(history, Provider::claude, 8), 12);
+  EXPECT_EQ(hour(history, Provider::claude, 10), 500);
+
+  // The winning file goes away: a's line counts again.
+  fs::remove(b);
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 132);
+
+  // The rule survives a restart from the cache file.
+  UsageHistory restarted(tree.options(clock));
+  EXPECT_EQ(day(restarted, Provider::claude, "2025-03-10"), 132);
+}
+
+TEST_F(UsageHistoryTest, ParallelScanEqualsSequentialScan) {
+  ScopedTZ tz("Europe/Berlin");
+  std::mt19937 rng(7);
+  for (int f = 0; f < 40; ++f) {
+    std::string body;
+    for (int i = 0; i < 50; ++i) {
+      const int minute = static_cast<int>(rng() % 60), hourOfDay = static_cast<int>(rng() % 24), d = 1 + static_cast<int>(rng() % 9);
+      char ts[40];
+      std::snprintf(ts, sizeof ts, "2025-03-%02dT%02d:%02d:00.123Z", d, hourOfDay, minute);
+      const std::string id = std::to_string(rng() % 300);
+      body += (rng() % 3) ? pairedLine(ts, static_cast<int64_t>(rng() % 5000), "msg_" + id, "req_" + id)
+                          : claudeLine(ts, static_cast<int64_t>(rng() % 5000));
+    }
+    TranscriptTree::write(tree.claude("p" + std::to_string(f % 5) + "/s" + std::to_string(f) + ".jsonl"), body, recent);
+    TranscriptTree::write(tree.codex("r" + std::to_string(f) + ".jsonl"), codexLine("2025-03-05T10:00:00Z", f + 1), recent);
+  }
+  auto sequentialOptions = tree.options(clock, 1);
+  sequentialOptions.cacheFile += ".seq";
+  UsageHistory sequential(sequentialOptions);
+  sequential.refreshSync();
+  auto parallelOptions = tree.options(clock, 4);
+  parallelOptions.cacheFile += ".par";
+  UsageHistory parallel(parallelOptions);
+  parallel.refreshSync();
+  EXPECT_EQ(*sequential.tables(), *parallel.tables());
+  EXPECT_GT(day(parallel, Provider::codex, "2025-03-05"), 0);
+}
+
+// ---- queries -----------------------------------------------------------------------
+
+class QueriesTest : public UsageHistoryTest {
+ protected:
+  void SetUp() override {
+    // Daily Claude tokens: 03-07: 100, 03-08: 0, 03-09: 300, 03-10 (today): 0.
+    TranscriptTree::write(tree.claude("p/q.jsonl"),
+                          claudeLine("2025-03-07T22:00:00Z", 100) + claudeLine("2025-03-09T23:00:00Z", 200) +
+                              claudeLine("2025-03-09T23:30:00Z", 100),
+                          recent);
+  }
+  ScopedTZ tz{"UTC0"};
+};
+
+TEST_F(QueriesTest, SeriesAveragesAndWeeks) {
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  const Timestamp now = at("2025-03-10T12:00:00Z");
+  EXPECT_EQ(history.lastDayKeys(3, now), (std::vector<std::string>{"2025-03-08", "2025-03-09", "2025-03-10"}));
+  EXPECT_TRUE(history.lastDayKeys(0, now).empty());
+  const auto series = history.recentSeries(Provider::claude, 4, now);
+  ASSERT_EQ(series.size(), 4u);
+  EXPECT_EQ(series[0], (std::pair<std::string, int64_t>{"2025-03-07", 100}));
+  EXPECT_EQ(series[2].second, 300);
+  EXPECT_DOUBLE_EQ(history.averageDailyTokens(Provider::claude, 4, now), 200);
+  EXPECT_DOUBLE_EQ(history.recencyWeightedDailyTokens(Provider::claude, 7, 0.6, now), 225);
+  EXPECT_DOUBLE_EQ(history.averageDailyTokens(Provider::codex, 7, now), 0);
+  EXPECT_EQ(history.weeklyTotals(Provider::claude, 2, now), (std::vector<int64_t>{0, 400}));
+  // Since 23:30 on a day counts that whole day.
+  EXPECT_EQ(history.tokens(Provider::claude, at("2025-03-09T23:30:00Z")), 300);
+}
+
+TEST_F(QueriesTest, PeakWindowAndHourlyShares) {
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  const auto peak = history.peakWindow(4);
+  ASSERT_TRUE(peak);
+  EXPECT_EQ(*peak, std::make_pair(20, 24));
+  EXPECT_FALSE(history.peakWindow(25));
+  const auto shares = history.normalizedHourly(Provider::claude);
+  ASSERT_TRUE(shares);
+  EXPECT_DOUBLE_EQ((*shares)[23], 0.75);
+  EXPECT_FALSE(history.normalizedHourly(Provider::codex));
+  // A full local day of typical use is one effective day; without shares, the span in days.
+  EXPECT_NEAR(history.effectiveDays(Provider::claude, at("2025-03-10T00:00:00Z"), at("2025-03-11T00:00:00Z")), 1, 1e-12);
+  EXPECT_NEAR(history.effectiveDays(Provider::claude, at("2025-03-10T21:30:00Z"), at("2025-03-10T23:30:00Z")), 0.25 + 0.75 * 0.5, 1e-12);
+  EXPECT_DOUBLE_EQ(history.effectiveDays(Provider::codex, at("2025-03-10T00:00:00Z"), at("2025-03-11T12:00:00Z")), 1.5);
+  EXPECT_EQ(history.effectiveDays(Provider::claude, at("2025-03-11T00:00:00Z"), at("2025-03-10T00:00:00Z")), 0);
+}
+
+TEST_F(UsageHistoryTest, PeakWindowIsNoneWithoutUseAndTakesTheEarlierOfEqualBlocks) {
+  ScopedTZ tz("UTC0");
+  UsageHistory empty(tree.options(clock));
+  EXPECT_FALSE(empty.peakWindow(4));
+  TranscriptTree::write(tree.claude("p/a.jsonl"), claudeLine("2025-03-10T02:00:00Z", 10) + claudeLine("2025-03-10T12:00:00Z", 10),
+                        recent);
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  EXPECT_EQ(*history.peakWindow(4), std::make_pair(0, 4));
+}
+
+// ---- the rolling Claude count and the latest model ---------------------------------------
+
+TEST_F(UsageHistoryTest, RollingCountAnswersFromCacheAndRefreshesInTheBackground) {
+  ScopedTZ tz("UTC0");
+  const auto file = tree.claude("p/r.jsonl");
+  TranscriptTree::write(file,
+                        claudeLine("2025-03-10T09:00:00Z", 1000) + pairedLine("2025-03-10T10:00:00Z", 50, "m", "r") +
+                            pairedLine("2025-03-10T10:00:00Z", 50, "m", "r") + claudeLine("garbage-time", 7),
+                        recent);
+  UsageHistory history(tree.options(clock));
+  int updates = 0;
+  history.setOnCacheUpdated([&updates] { ++updates; });
+  const Timestamp since = at("2025-03-10T09:30:00Z");
+  EXPECT_EQ(history.rollingClaudeTokens(since), 0);  // cold: the scan is queued
+  history.refreshSync();                              // runs after the queued scan
+  EXPECT_EQ(updates, 1);
+  EXPECT_EQ(history.rollingClaudeTokens(since), 50);
+  EXPECT_EQ(history.rollingClaudeTokens(at("2025-03-10T09:30:59Z")), 50);  // same minute, same entry
+  EXPECT_EQ(updates, 1);
+
+  // Appended lines show up after the 120-second freshness has passed.
+  TranscriptTree::append(file, claudeLine("2025-03-10T11:59:00Z", 5) + claudeLine("2025-03-10T11:59:30Z", 6), at("2025-03-10T12:00:00Z"));
+  clock.advance(119);
+  EXPECT_EQ(history.rollingClaudeTokens(since), 50);
+  history.refreshSync();
+  EXPECT_EQ(updates, 1);
+  clock.advance(2);
+  EXPECT_EQ(history.rollingClaudeTokens(since), 50);  // stale value while the rescan runs
+  history.refreshSync();
+  EXPECT_EQ(history.rollingClaudeTokens(since), 61);
+
+  // A line still without its line break counts; once replaced by a shorter file, the file is read again.
+  TranscriptTree::append(file, R"({"timestamp":"2025-03-10T11:59:40Z","usage":{"input_tokens":4}})", at("2025-03-10T12:00:01Z"));
+  clock.advance(121);
+  (void)history.rollingClaudeTokens(since);
+  history.refreshSync();
+  EXPECT_EQ(history.rollingClaudeTokens(since), 65);
+  TranscriptTree::write(file, claudeLine("2025-03-10T10:00:00Z", 3), at("2025-03-10T12:00:02Z"));
+  clock.advance(121);
+  (void)history.rollingClaudeTokens(since);
+  history.refreshSync();
+  EXPECT_EQ(history.rollingClaudeTokens(since), 3);
+}
+
+TEST_F(UsageHistoryTest, RollingCountLeavesOutFilesUntouchedForAnHourBeforeSince) {
+  ScopedTZ tz("UTC0");
+  // The line's time is after `since`, but the file was last written long before.
+  TranscriptTree::write(tree.claude("p/skewed.jsonl"), claudeLine("2025-03-10T11:00:00Z", 10), at("2025-03-10T07:59:00Z"));
+  TranscriptTree::write(tree.claude("p/ok.jsonl"), claudeLine("2025-03-10T11:00:00Z", 1), at("2025-03-10T08:00:00Z"));
+  UsageHistory history(tree.options(clock));
+  const Timestamp since = at("2025-03-10T09:00:00Z");
+  (void)history.rollingClaudeTokens(since);
+  history.refreshSync();
+  EXPECT_EQ(history.rollingClaudeTokens(since), 1);
+}
+
+TEST_F(UsageHistoryTest, LatestModelReadsTheNewestTranscriptsFromTheEnd) {
+  ScopedTZ tz("UTC0");
+  TranscriptTree::write(tree.claude("p/old.jsonl"), claudeLine("2025-03-10T11:00:00Z", 1, 0, "", "claude-opus-4-8"),
+                        at("2025-03-10T09:00:00Z"));
+  const std::string filler = R"({"type":"user","content":")" + std::string(300'000, 'x') + "\"}\n";
+  TranscriptTree::write(tree.claude("p/new.jsonl"),
+                        claudeLine("2025-03-10T10:00:00Z", 1, 0, "", "claude-haiku-4-5") + filler +
+                            R"({"timestamp":"2025-03-10T10:30:00Z","message":{"model":""}})" "\n" +
+                            R"({"timestamp":"nope","message":{"model":"claude-x"}})" "\n",
+                        at("2025-03-10T11:00:00Z"));
+  UsageHistory history(tree.options(clock));
+  auto latest = history.latestClaudeModel();
+  ASSERT_TRUE(latest);
+  // The older file has the later line.
+  EXPECT_EQ(latest->id, "claude-opus-4-8");
+  EXPECT_EQ(latest->at, at("2025-03-10T11:00:00Z"));
+  auto tail = UsageHistory::tailModel(tree.claude("p/new.jsonl").string());
+  ASSERT_TRUE(tail);
+  EXPECT_EQ(tail->id, "claude-haiku-4-5");
+
+  // Within 60 seconds the answer is remembered, even when the files change.
+  fs::remove(tree.claude("p/old.jsonl"));
+  EXPECT_EQ(history.latestClaudeModel()->id, "claude-opus-4-8");
+  clock.advance(61);
+  EXPECT_EQ(history.latestClaudeModel()->id, "claude-haiku-4-5");
+  EXPECT_FALSE(UsageHistory::tailModel(tree.claude("p/missing.jsonl").string()));
+}
+
+}  // namespace
+}  // namespace qd
