@@ -426,14 +426,17 @@ double UsageHistory::effectiveDays(Provider provider, Timestamp from, Timestamp 
 
 // ---- Claude lookups ---------------------------------------------------------------
 
-int64_t UsageHistory::rollingClaudeTokens(Timestamp since) {
-  return queue_.sync([this, since]() -> int64_t {
+int64_t UsageHistory::rollingClaudeTokens(Timestamp since) { return rollingClaudeTokensIfKnown(since).value_or(0); }
+
+std::optional<int64_t> UsageHistory::rollingClaudeTokensIfKnown(Timestamp since) {
+  return queue_.sync([this, since]() -> std::optional<int64_t> {
     const int64_t key = floorDiv(since.time_since_epoch().count(), 60'000'000);
     auto it = rollCache_.find(key);
     if (it != rollCache_.end() && secondsBetween(it->second.at, now()) < rollTTL) return it->second.value;
     if (rollScanning_.insert(key).second)
       queue_.async([this, since, key] { performRollingScan(since, key); });
-    return it != rollCache_.end() ? it->second.value : 0;
+    if (it == rollCache_.end()) return std::nullopt;
+    return it->second.value;
   });
 }
 

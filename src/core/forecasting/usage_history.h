@@ -102,6 +102,8 @@ class UsageHistory final : public UsageFigures {
   // Claude tokens at or after `since`, from a per-minute cache refreshed in the
   // background: never waits for a transcript scan (but waits for the queue).
   [[nodiscard]] int64_t rollingClaudeTokens(Timestamp since);
+  // The same, but nothing (instead of 0) while no count for that minute exists yet.
+  [[nodiscard]] std::optional<int64_t> rollingClaudeTokensIfKnown(Timestamp since);
   // The model of the newest Claude transcript line naming one (cached 60 s).
   [[nodiscard]] std::optional<ModelSighting> latestClaudeModel();
   // Reads `path` backwards (at most 4 MiB) for the last line naming a model.
