@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/diagnostic_modes.h"
+#include "app/usage_test_mode.h"
 
 namespace qd {
 
@@ -33,7 +34,7 @@ constexpr std::array<DiagnosticMode, 7> kDiagnosticModes{{
     {"--install-claude-bridge", &notAvailableYet},
     {"--logictest", &DiagnosticModes::runLogicTest},
     {"--oauthtest", &notAvailableYet},
-    {"--usagetest", &notAvailableYet},
+    {"--usagetest", &runUsageTest},
     {"--dumpstore", &DiagnosticModes::runDumpStore},
     {"--selftest", &DiagnosticModes::runSelfTest},
 }};

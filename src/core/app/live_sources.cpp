@@ -1,6 +1,7 @@
 #include "app/live_sources.h"
 
 #include "app/app_state.h"
+#include "app/history_stages.h"
 
 namespace qd {
 
@@ -16,7 +17,7 @@ std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceCon
 
 void attachLiveStages(AppStateOptions& options) {
   // Each subsystem's owner adds its part here: options.history, options.stages.*.
-  (void)options;
+  (void)attachHistoryStages(options, nullptr);
 }
 
 }  // namespace qd

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/command_line.h"
+
 #include "forecasting/pricing.h"
 #include "forecasting/usage_history.h"
 #include "utilities/number_formatting.h"
@@ -46,12 +48,11 @@ std::string usageTestReport(const UsageHistory& history, Timestamp now) {
   return out;
 }
 
-int runUsageTestMode() {
+int runUsageTest(const CommandLineOptions&, std::ostream& out) {
   UsageHistory history;
   history.refreshSync();
-  const std::string report = usageTestReport(history, SystemClock::instance().now());
-  std::fwrite(report.data(), 1, report.size(), stdout);
-  std::fflush(stdout);
+  out << usageTestReport(history, SystemClock::instance().now());
+  out.flush();
   return 0;
 }
 

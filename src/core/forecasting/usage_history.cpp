@@ -433,6 +433,12 @@ std::optional<int64_t> UsageHistory::rollingClaudeTokensIfKnown(Timestamp since)
     const int64_t key = floorDiv(since.time_since_epoch().count(), 60'000'000);
     auto it = rollCache_.find(key);
     if (it != rollCache_.end() && secondsBetween(it->second.at, now()) < rollTTL) return it->second.value;
+    if (options_.synchronousRollingCounts) {
+      index_->update();
+      const int64_t total = index_->tokensSince(since);
+      rollCache_[key] = RollEntry{now(), total};
+      return total;
+    }
     if (rollScanning_.insert(key).second)
       queue_.async([this, since, key] { performRollingScan(since, key); });
     if (it == rollCache_.end()) return std::nullopt;

@@ -50,6 +50,9 @@ class UsageHistory final : public UsageFigures {
     const Clock* clock = nullptr;            // the system clock when absent
     MainLoop* mainLoop = nullptr;
     unsigned scanThreads = 0;                // 0: one per core, at most 4
+    // One-shot reports: a rolling count not cached yet is made on the spot
+    // (the caller waits for it) instead of in the background.
+    bool synchronousRollingCounts = false;
     // The homes of DESIGN.md and the application-support directory.
     [[nodiscard]] static Options defaults();
   };
