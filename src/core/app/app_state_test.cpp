@@ -34,6 +34,31 @@ class FakeProvider final : public UsageProvider {
   UpdateCallback onUpdate_;
 };
 
+
+// The usage history as the state reads it, with figures set by the test.
+class FakeFigures final : public UsageFigures {
+ public:
+  double averageDailyTokens(Provider, int, Timestamp) const override { return average; }
+  std::vector<std::int64_t> weeklyTotals(Provider, int, Timestamp) const override { return weeks; }
+  double costUSD(Provider p, Timestamp) const override { return p == Provider::codex ? 4.2 : 200; }
+  std::optional<std::pair<int, int>> peakWindow(int) const override { return peak; }
+  std::vector<std::pair<std::string, std::int64_t>> recentSeries(Provider, int, Timestamp) const override {
+    return days;
+  }
+  void rescan(std::function<void()> done) override {
+    ++rescans;
+    done();
+  }
+  void setOnChange(std::function<void()> fn) override { onChange = std::move(fn); }
+
+  double average = 0;
+  std::vector<std::int64_t> weeks;
+  std::optional<std::pair<int, int>> peak;
+  std::vector<std::pair<std::string, std::int64_t>> days;
+  int rescans = 0;
+  std::function<void()> onChange;
+};
+
 class AppStateTest : public ::testing::Test {
  protected:
   void SetUp() override { AppLogger::shared().setFileURL(dir.path() / "logs" / "app.log"); }
@@ -46,7 +71,8 @@ class AppStateTest : public ::testing::Test {
     o.arguments = std::move(args);
     o.notificationSink = &sink;
     o.desktopServices = &desktop;
-    o.startTimers = false;
+    o.startTimers = startTimers;
+    o.history = figures;
     o.stages = std::move(stages);
     o.makeProvider = [this](Provider p, LiveSourceContext&) -> std::unique_ptr<UsageProvider> {
       ++providersMade;
@@ -83,6 +109,8 @@ class AppStateTest : public ::testing::Test {
   int providersMade = 0;
   FakeProvider* lastProvider = nullptr;
   bool countWrites = true;
+  bool startTimers = false;
+  std::shared_ptr<FakeFigures> figures = std::make_shared<FakeFigures>();
   std::mutex writesMutex;
   std::vector<AppSettings> writes;
 };
@@ -408,6 +436,74 @@ TEST_F(AppStateTest, DemoFiguresComeFromTheDemoWeek) {
   EXPECT_EQ(state->spendThisWeekTotal(), "\u00a326.86");
   EXPECT_EQ(state->dailySeries(Provider::codex).size(), 7u);
   EXPECT_FALSE(state->scenarios(Provider::codex, WindowKind::fiveHour).empty());
+}
+
+TEST_F(AppStateTest, TimersRefreshEveryThirtySecondsAndRescanOutsideDemoMode) {
+  startTimers = true;
+  auto state = make();
+  settle(*state);
+  EXPECT_EQ(figures->rescans, 1);  // at startup
+  int announcements = 0;
+  auto sub = state->subscribe([&](unsigned) { ++announcements; });
+  store({snapshot(Provider::codex, WindowKind::fiveHour, at(0), 10, at(3600), 300)});
+  loop.advance(30);
+  settle(*state);
+  EXPECT_EQ(state->workingSnapshots().size(), 1u);
+  loop.advance(600);
+  settle(*state);
+  EXPECT_EQ(figures->rescans, 3);
+  // The history's own change signal refreshes too.
+  const auto before = state->lastRefresh();
+  clock.advance(1);
+  figures->onChange();
+  settle(*state);
+  EXPECT_NE(state->lastRefresh(), before);
+
+  auto demoFigures = std::make_shared<FakeFigures>();
+  figures = demoFigures;
+  auto demo = make({"--demo"});
+  loop.advance(600);
+  settle(*demo);
+  EXPECT_EQ(demoFigures->rescans, 0);
+}
+
+TEST_F(AppStateTest, HistoryFiguresAndTheirLabels) {
+  LiveStages stages;
+  CalibratedProjection projection;
+  projection.dailyBurnPercent = 12;
+  projection.daysOfHeadroom = 2.46;
+  stages.calibrate = [&](Provider p, const UsageSnapshot&, const std::vector<UsageSnapshot>&,
+                         const std::optional<ClaudeCurrentSettings>&, Timestamp) -> std::optional<CalibratedProjection> {
+    if (p != Provider::claude) return std::nullopt;
+    return projection;
+  };
+  store({snapshot(Provider::claude, WindowKind::sevenDay, at(0), 40, at(86'400), 10'080, "claude.oauth")});
+  figures->peak = std::make_pair(22, 26);
+  figures->weeks = {10, 50'000, 80'000};
+  figures->days = {{"2027-01-13", 5}, {"2027-01-14", 900}, {"2027-01-15", 900}};
+  auto state = make({}, stages);
+  settle(*state);
+  EXPECT_EQ(state->headroomLabel(Provider::claude), "~2.5 days of your usual usage left");
+  EXPECT_FALSE(state->headroomLabel(Provider::codex));
+  EXPECT_EQ(state->peakUsageWindowLabel(), "22:00\u201302:00");
+  EXPECT_FALSE(state->weekTrend(Provider::codex).deltaPct);
+  EXPECT_EQ(state->weekTrend(Provider::codex).thisWeek, 80'000);
+  figures->weeks = {200'000, 300'000};
+  EXPECT_DOUBLE_EQ(*state->weekTrend(Provider::codex).deltaPct, 50);
+  EXPECT_EQ(state->spendThisWeek(Provider::codex), "\u00a33.32");
+  EXPECT_EQ(state->spendThisWeekTotal(), "\u00a3161");  // 204.2 dollars in pounds, whole above 100
+  EXPECT_EQ(state->weeklyRecapText(), "Claude Code: 40% of weekly used, heaviest 01-14");
+
+  projection.daysOfHeadroom = 0.5;
+  clock.advance(1);
+  state->refresh();
+  settle(*state);
+  EXPECT_EQ(state->headroomLabel(Provider::claude), "~12h of your usual usage left");
+  projection.dailyBurnPercent = 0.1;
+  clock.advance(1);
+  state->refresh();
+  settle(*state);
+  EXPECT_FALSE(state->headroomLabel(Provider::claude));
 }
 
 // ---- diagnostics and export ---------------------------------------------------------------
