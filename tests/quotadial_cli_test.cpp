@@ -147,23 +147,10 @@ TEST(QuotadialCli, LogicTestPrintsTwentyThreeChecksAndAVerdict) {
   const Outcome r = run({"--logictest"}, home);
   const auto l = lines(r.out);
   ASSERT_EQ(l.size(), 25u) << r.out;
-  int failed = 0;
-  for (size_t i = 0; i < 23; ++i) {
-    const bool pass = l[i].rfind("PASS \u00b7 ", 0) == 0;
-    const bool fail = l[i].rfind("FAIL \u00b7 ", 0) == 0;
-    EXPECT_TRUE(pass || fail) << l[i];
-    if (fail) ++failed;
-    // The checks of the forecasting core must pass in every build.
-    if (i < 16) EXPECT_TRUE(pass) << l[i];
-  }
+  for (size_t i = 0; i < 23; ++i) EXPECT_EQ(l[i].rfind("PASS \u00b7 ", 0), 0u) << l[i];
   EXPECT_EQ(l[23], "");
-  if (failed == 0) {
-    EXPECT_EQ(l[24], "All logic tests passed.");
-    EXPECT_EQ(r.status, 0);
-  } else {
-    EXPECT_EQ(l[24], std::to_string(failed) + " logic test(s) FAILED.");
-    EXPECT_EQ(r.status, 1);
-  }
+  EXPECT_EQ(l[24], "All logic tests passed.");
+  EXPECT_EQ(r.status, 0);
 }
 
 TEST(QuotadialCli, StatusDescribesTheDemoState) {
