@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "codex_test_support.h"
+#include "app/manual_main_loop.h"
 #include "providers/codex/codex_app_server_client.h"
+#include "providers/codex/codex_provider.h"
+#include "storage/snapshot_store.h"
 #include "utilities/shell.h"
 
 namespace qd {
@@ -43,6 +46,32 @@ TEST(CodexRealAppServer, HandshakeWithoutAnAccount) {
   EXPECT_TRUE(manager->isRunning());
   manager->stop();
   EXPECT_FALSE(manager->isRunning());
+  EXPECT_TRUE(waitFor([&] { return processGone(pid); }, 5));
+}
+
+TEST(CodexRealAppServer, ProviderWithoutAnAccountStaysRunningAndStoresNothing) {
+  const auto codex = realCodex();
+  if (!codex) GTEST_SKIP() << "the Codex CLI is not installed";
+  TempDir home;
+  ScopedEnv homeEnv("HOME", home.path().string());
+  ScopedEnv codexHome("CODEX_HOME", (home / ".codex").string());
+  std::filesystem::create_directories(home / ".codex");
+
+  ManualClock clock;
+  ManualMainLoop loop(clock);
+  SnapshotStore store(home / "snapshots.ndjson");
+  std::atomic<int> updates{0};
+  auto provider = std::make_unique<CodexProvider>(store, loop, clock, [&] { return codex; });
+  provider->start([&](const std::vector<UsageSnapshot>&) { updates++; });
+  const pid_t pid = *provider->manager()->processId();
+  std::this_thread::sleep_for(std::chrono::seconds(3));  // handshake and the refused rate-limit read
+  loop.advance(CodexProvider::kPollIntervalSeconds);     // one timer request, refused as well
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(provider->health().detail, "app-server running");
+  EXPECT_EQ(provider->health().state, ProviderHealth::State::connected);
+  EXPECT_EQ(updates.load(), 0);
+  EXPECT_TRUE(store.all()->empty());
+  provider->stop();
   EXPECT_TRUE(waitFor([&] { return processGone(pid); }, 5));
 }
 

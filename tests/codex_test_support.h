@@ -14,27 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "testing/temp_dir.h"
+
 namespace qd::testing {
 
 inline const std::filesystem::path kFakeCodex = std::filesystem::path(QUOTADIAL_FAKE_BIN_DIR) / "codex";
-
-// A temporary directory removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/qd-codex-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

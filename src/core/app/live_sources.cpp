@@ -2,13 +2,14 @@
 
 #include "app/app_state.h"
 #include "app/history_stages.h"
+#include "providers/codex/codex_provider.h"
 
 namespace qd {
 
 std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceContext& context) {
   switch (provider) {
     case Provider::codex:
-      return nullptr;
+      return std::make_unique<CodexProvider>(context.store, context.mainLoop, context.clock);
     case Provider::claude:
       return nullptr;
   }

@@ -1,38 +1,14 @@
 #include "providers/codex/codex_rate_limits_payload.h"
 
-#include <charconv>
 #include <cmath>
+
+#include "storage/json_lines.h"
 
 namespace qd {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// Numbers above this are milliseconds since 1970, not seconds.
-constexpr double kMillisecondsThreshold = 5'000'000'000.0;
-
-Timestamp fromSecondsOrMilliseconds(double value) {
-  return fromUnixSeconds(value > kMillisecondsThreshold ? value / 1000.0 : value);
-}
-
-// Tolerant: a number (seconds or milliseconds), ISO-8601 text with or without a
-// fraction, or a numeric text; anything else is absent rather than a failure.
-std::optional<Timestamp> readResetsAt(const Json& value) {
-  if (value.is_number()) {
-    const double v = value.get<double>();
-    if (!std::isfinite(v)) return std::nullopt;
-    return fromSecondsOrMilliseconds(v);
-  }
-  if (!value.is_string()) return std::nullopt;
-  const auto& text = value.get_ref<const std::string&>();
-  if (auto t = parseISO8601(text)) return t;
-  double v = 0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, v);
-  if (ec != std::errc() || ptr != end || !std::isfinite(v)) return std::nullopt;
-  return fromSecondsOrMilliseconds(v);
-}
 
 // Each reader returns false when the member is present with the wrong JSON type.
 bool readText(const Json& object, const char* key, std::optional<std::string>& out) {
@@ -58,7 +34,7 @@ std::optional<CodexRateLimitWindow> decodeWindow(const Json& value) {
   CodexRateLimitWindow window;
   if (!readNumber(value, "usedPercent", window.usedPercent)) return std::nullopt;
   if (!readNumber(value, "windowDurationMins", window.windowDurationMins)) return std::nullopt;
-  if (auto it = value.find("resetsAt"); it != value.end()) window.resetAt = readResetsAt(*it);
+  if (auto it = value.find("resetsAt"); it != value.end()) window.resetAt = JSONLines::parseDate(*it);  // tolerant: absent, never a failure
   return window;
 }
 
