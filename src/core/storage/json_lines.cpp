@@ -132,104 +132,144 @@ bool readOptionalString(od::value& v, std::optional<std::string>& out) {
   return true;
 }
 
-// `data` has at least SIMDJSON_PADDING readable bytes after `len`.
-std::optional<UsageSnapshot> decodeObject(od::parser& parser, const char* data, size_t len) {
-  od::document doc;
-  if (parser.iterate(data, len, len + simdjson::SIMDJSON_PADDING).get(doc)) return std::nullopt;
-  od::object object;
-  if (doc.get_object().get(object)) return std::nullopt;
+// The key of `field` without copying when it holds no escape (always, in files
+// this program writes); otherwise its unescaped form.
+bool fieldKey(od::field& field, std::string_view& key) {
+  const char* raw = field.key().raw();
+  const char* end = raw;
+  // The closing quote exists: the structural pass has already matched it.
+  while (*end != '"' && *end != '\\') ++end;
+  if (*end == '"') {
+    key = std::string_view(raw, static_cast<size_t>(end - raw));
+    return true;
+  }
+  return field.unescaped_key().get(key) == simdjson::SUCCESS;
+}
 
-  UsageSnapshot s;
+// Reads one value into `s`; false when the record must be refused.
+bool readField(std::string_view key, od::value& v, UsageSnapshot& s, unsigned& seen) {
+  switch (key.size()) {
+    case 2:
+      if (key == "id") {
+        std::string_view text;
+        if (!readString(v, text)) return false;
+        auto id = Uuid::parse(text);
+        if (!id) return false;
+        s.id = *id;
+        seen |= kId;
+      }
+      return true;
+    case 6:
+      if (key == "source") {
+        std::string_view text;
+        if (!readString(v, text)) return false;
+        s.source.assign(text);
+        seen |= kSource;
+      }
+      return true;
+    case 7:
+      if (key == "limitId") return readOptionalString(v, s.limitId);
+      if (key == "modelId") return readOptionalString(v, s.modelId);
+      if (key == "resetAt") {
+        if (isNull(v)) {
+          s.resetAt.reset();
+          return true;
+        }
+        s.resetAt = readDate(v);
+        return s.resetAt.has_value();
+      }
+      return true;
+    case 8:
+      if (key == "provider") {
+        seen |= kProvider;
+        return readEnum(v, s.provider);
+      }
+      if (key == "planType") return readOptionalString(v, s.planType);
+      return true;
+    case 9:
+      if (key == "timestamp") {
+        auto t = readDate(v);
+        if (!t) return false;
+        s.timestamp = *t;
+        seen |= kTimestamp;
+        return true;
+      }
+      if (key == "limitName") return readOptionalString(v, s.limitName);
+      if (key == "speedMode") return readOptionalString(v, s.speedMode);
+      return true;
+    case 10:
+      if (key == "windowKind") {
+        seen |= kWindowKind;
+        return readEnum(v, s.windowKind);
+      }
+      return true;
+    case 11:
+      if (key == "usedPercent") {
+        seen |= kUsed;
+        return readDouble(v, s.usedPercent);
+      }
+      if (key == "effortLevel") return readOptionalString(v, s.effortLevel);
+      return true;
+    case 15:
+      if (key == "thinkingEnabled") {
+        if (isNull(v)) {
+          s.thinkingEnabled.reset();
+          return true;
+        }
+        bool b;
+        if (v.get_bool().get(b)) return false;
+        s.thinkingEnabled = b;
+      }
+      return true;
+    case 16:
+      if (key == "remainingPercent") {
+        seen |= kRemaining;
+        return readDouble(v, s.remainingPercent);
+      }
+      if (key == "modelDisplayName") return readOptionalString(v, s.modelDisplayName);
+      if (key == "sourceConfidence") {
+        seen |= kConfidence;
+        return readEnum(v, s.sourceConfidence);
+      }
+      return true;
+    case 18:
+      if (key == "windowDurationMins") {
+        if (isNull(v)) {
+          s.windowDurationMins.reset();
+          return true;
+        }
+        double d;
+        if (!readDouble(v, d)) return false;
+        s.windowDurationMins = d;
+      }
+      return true;
+    case 20:
+      if (key == "rateLimitReachedType") return readOptionalString(v, s.rateLimitReachedType);
+      return true;
+    default:
+      // Unknown keys are skipped by the iteration itself.
+      return true;
+  }
+}
+
+// Decodes one object into `s`. `data` has at least SIMDJSON_PADDING readable bytes after `len`.
+bool decodeObject(od::parser& parser, const char* data, size_t len, UsageSnapshot& s) {
+  od::document doc;
+  if (parser.iterate(data, len, len + simdjson::SIMDJSON_PADDING).get(doc)) return false;
+  od::object object;
+  if (doc.get_object().get(object)) return false;
   unsigned seen = 0;
   for (auto fieldResult : object) {
     od::field field;
-    if (std::move(fieldResult).get(field)) return std::nullopt;
+    if (std::move(fieldResult).get(field)) return false;
     std::string_view key;
-    if (field.unescaped_key().get(key)) return std::nullopt;
+    if (!fieldKey(field, key)) return false;
     od::value v = field.value();
-    bool ok = true;
-    switch (key.size()) {
-      case 2:
-        if (key == "id") {
-          std::string_view text;
-          std::optional<Uuid> id;
-          ok = readString(v, text) && (id = Uuid::parse(text)).has_value();
-          if (ok) s.id = *id, seen |= kId;
-        }
-        break;
-      default:
-        if (key == "provider") {
-          ok = readEnum(v, s.provider);
-          seen |= kProvider;
-        } else if (key == "timestamp") {
-          auto t = readDate(v);
-          ok = t.has_value();
-          if (ok) s.timestamp = *t, seen |= kTimestamp;
-        } else if (key == "windowKind") {
-          ok = readEnum(v, s.windowKind);
-          seen |= kWindowKind;
-        } else if (key == "usedPercent") {
-          ok = readDouble(v, s.usedPercent);
-          seen |= kUsed;
-        } else if (key == "remainingPercent") {
-          ok = readDouble(v, s.remainingPercent);
-          seen |= kRemaining;
-        } else if (key == "resetAt") {
-          if (isNull(v)) {
-            s.resetAt.reset();
-          } else {
-            s.resetAt = readDate(v);
-            ok = s.resetAt.has_value();
-          }
-        } else if (key == "windowDurationMins") {
-          if (isNull(v)) {
-            s.windowDurationMins.reset();
-          } else {
-            double d;
-            ok = readDouble(v, d);
-            if (ok) s.windowDurationMins = d;
-          }
-        } else if (key == "limitId") {
-          ok = readOptionalString(v, s.limitId);
-        } else if (key == "limitName") {
-          ok = readOptionalString(v, s.limitName);
-        } else if (key == "modelId") {
-          ok = readOptionalString(v, s.modelId);
-        } else if (key == "modelDisplayName") {
-          ok = readOptionalString(v, s.modelDisplayName);
-        } else if (key == "effortLevel") {
-          ok = readOptionalString(v, s.effortLevel);
-        } else if (key == "thinkingEnabled") {
-          if (isNull(v)) {
-            s.thinkingEnabled.reset();
-          } else {
-            bool b;
-            ok = v.get_bool().get(b) == simdjson::SUCCESS;
-            if (ok) s.thinkingEnabled = b;
-          }
-        } else if (key == "speedMode") {
-          ok = readOptionalString(v, s.speedMode);
-        } else if (key == "planType") {
-          ok = readOptionalString(v, s.planType);
-        } else if (key == "rateLimitReachedType") {
-          ok = readOptionalString(v, s.rateLimitReachedType);
-        } else if (key == "source") {
-          std::string_view text;
-          ok = readString(v, text);
-          if (ok) s.source.assign(text), seen |= kSource;
-        } else if (key == "sourceConfidence") {
-          ok = readEnum(v, s.sourceConfidence);
-          seen |= kConfidence;
-        }
-        // Unknown keys are skipped by the iteration itself.
-        break;
-    }
-    if (!ok) return std::nullopt;
+    if (!readField(key, v, s, seen)) return false;
   }
   // Trailing content after the object makes the line unreadable.
-  if (doc.current_location().error() != simdjson::OUT_OF_BOUNDS) return std::nullopt;
-  if (seen != kAllRequired) return std::nullopt;
-  return s;
+  if (doc.current_location().error() != simdjson::OUT_OF_BOUNDS) return false;
+  return seen == kAllRequired;
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -240,10 +280,11 @@ bool decodeSegment(od::parser& parser, const char* begin, const char* end, std::
   while (end > begin && isBlank(end[-1])) --end;
   const size_t len = static_cast<size_t>(end - begin);
   if (len == 0 || len > kMaxLineBytes) return false;
-  auto s = decodeObject(parser, begin, len);
-  if (!s) return false;
-  out.push_back(std::move(*s));
-  return true;
+  // Decoded in place; the id is always overwritten, so no random one is drawn.
+  out.push_back(UsageSnapshot{.id = Uuid{}});
+  if (decodeObject(parser, begin, len, out.back())) return true;
+  out.pop_back();
+  return false;
 }
 
 }  // namespace
@@ -339,6 +380,11 @@ size_t decodePaddedLines(std::string_view text, std::vector<UsageSnapshot>& out)
 
 std::vector<UsageSnapshot> decodePaddedLines(std::string_view text) {
   std::vector<UsageSnapshot> out;
+  size_t lines = 1;
+  for (const char* p = text.data(); (p = static_cast<const char*>(std::memchr(p, '\n', text.data() + text.size() - p)));
+       ++p)
+    ++lines;
+  out.reserve(lines);
   decodePaddedLines(text, out);
   return out;
 }

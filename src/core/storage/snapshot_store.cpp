@@ -261,7 +261,8 @@ bool SnapshotStore::readFull(int fd, const FileKey& key) {
   for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(text + got - p))));
        ++p)
     ++lines;
-  fresh->reserve(lines + 1);
+  // Headroom for appends: growing in place must not move every cached record.
+  fresh->reserve(lines + lines / 2 + 1024);
   JSONLines::decodePaddedLines(std::string_view(text, static_cast<size_t>(start)), *fresh);
   const size_t lastRecords =
       JSONLines::decodePaddedLines(std::string_view(text + start, static_cast<size_t>(got - start)), *fresh);
