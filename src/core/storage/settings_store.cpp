@@ -17,8 +17,9 @@ using Json = nlohmann::json;
 
 // 2001-01-01T00:00:00Z in microseconds since 1970.
 constexpr int64_t kReferenceDateMicros = int64_t{978307200} * 1'000'000;
-// Beyond this a snooze date means nothing (about ±300,000 years).
-constexpr double kMaxReferenceSeconds = 9.0e12;
+// Snooze dates further than about 126 years from 2001 are unreadable; within
+// this range the microseconds survive the trip through a double exactly.
+constexpr double kMaxReferenceSeconds = 4.0e9;
 
 const Json* member(const Json& object, const char* key) {
   auto it = object.find(key);
