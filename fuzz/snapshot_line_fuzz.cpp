@@ -1,5 +1,6 @@
 // The snapshot line decoder must refuse or accept any bytes without faulting;
-// whatever it accepts must encode, and decode again to the same record.
+// whatever it accepts must encode, and decode again to the same record but for
+// the sub-second part of its timestamps, which the line format does not carry.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,8 +13,11 @@ namespace {
 void roundTrip(const qd::UsageSnapshot& s) {
   auto line = qd::JSONLines::encodeLine(s);
   if (!line) std::abort();
+  qd::UsageSnapshot expected = s;
+  expected.timestamp = std::chrono::floor<std::chrono::seconds>(s.timestamp);
+  if (s.resetAt) expected.resetAt = std::chrono::floor<std::chrono::seconds>(*s.resetAt);
   auto again = qd::JSONLines::decodeLine(*line);
-  if (!again || !(*again == s)) std::abort();
+  if (!again || !(*again == expected)) std::abort();
 }
 
 }  // namespace
