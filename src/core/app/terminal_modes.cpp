@@ -1,6 +1,7 @@
 // `--status` and `--headless`: the application core in a terminal.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -66,7 +67,15 @@ class TerminationWatch {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, &oldInt_);
     ::sigaction(SIGTERM, &sa, &oldTerm_);
-    watcher_ = std::thread([this, &loop] {
+    // Only the watcher takes the signals: every thread started from here on
+    // inherits the blocked mask, so no worker is interrupted mid-call.
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &both, &oldMask_);
+    watcher_ = std::thread([this, &loop, both] {
+      ::pthread_sigmask(SIG_UNBLOCK, &both, nullptr);
       for (;;) {
         pollfd p{readFd_, POLLIN, 0};
         if (::poll(&p, 1, -1) < 0) continue;
@@ -81,13 +90,14 @@ class TerminationWatch {
   }
   ~TerminationWatch() {
     if (readFd_ < 0) return;
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
     stopping_ = true;
     const char byte = 0;
     ssize_t ignored = ::write(writeFd_, &byte, 1);
     (void)ignored;
     if (watcher_.joinable()) watcher_.join();
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
     gSignalPipe.store(-1);
     ::close(readFd_);
     ::close(writeFd_);
@@ -99,6 +109,7 @@ class TerminationWatch {
   int writeFd_ = -1;
   struct sigaction oldInt_ {};
   struct sigaction oldTerm_ {};
+  sigset_t oldMask_{};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> signalled_{false};
   std::thread watcher_;
