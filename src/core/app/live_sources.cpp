@@ -2,6 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/history_stages.h"
+#include "providers/claude/claude_oauth_usage.h"
+#include "providers/claude/claude_provider.h"
 #include "providers/codex/codex_provider.h"
 
 namespace qd {
@@ -11,7 +13,8 @@ std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceCon
     case Provider::codex:
       return std::make_unique<CodexProvider>(context.store, context.mainLoop, context.clock);
     case Provider::claude:
-      return nullptr;
+      return std::make_unique<ClaudeProvider>(context.store, ClaudeOAuthUsage::shared(context.mainLoop),
+                                              context.mainLoop, context.clock);
   }
   return nullptr;
 }

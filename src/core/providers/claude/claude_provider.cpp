@@ -1,0 +1,123 @@
+#include "providers/claude/claude_provider.h"
+
+#include <algorithm>
+
+#include "providers/claude/claude_oauth_usage.h"
+#include "providers/claude/claude_status_line_bridge_installer.h"
+#include "storage/snapshot_store.h"
+
+namespace qd {
+
+namespace {
+
+constexpr double kRepeatReadingSeconds = 300;
+
+std::optional<UsageSnapshot> newest(SnapshotStore& store, WindowKind window) {
+  auto series = store.snapshots(Provider::claude, window);
+  if (series.empty()) return std::nullopt;
+  return series.back();
+}
+
+}  // namespace
+
+ClaudeProvider::ClaudeProvider(SnapshotStore& store, std::shared_ptr<ClaudeOAuthUsage> oauth, MainLoop& mainLoop,
+                               const Clock& clock, BridgeStatusReader bridgeStatus)
+    : store_(store),
+      oauth_(std::move(oauth)),
+      mainLoop_(mainLoop),
+      clock_(clock),
+      bridgeStatus_(bridgeStatus ? std::move(bridgeStatus)
+                                 : BridgeStatusReader([] { return ClaudeStatusLineBridgeInstaller::currentStatus(); })) {}
+
+ClaudeProvider::~ClaudeProvider() { stop(); }
+
+void ClaudeProvider::start(UpdateCallback onUpdate) {
+  onUpdate_ = std::move(onUpdate);
+  if (timer_) mainLoop_.cancelTimer(*timer_);
+  std::weak_ptr<int> alive = alive_;
+  timer_ = mainLoop_.addRepeatingTimer(kTickSeconds, [this, alive] {
+    if (alive.lock()) tick();
+  });
+  startOAuthFetch();
+  checkForUpdates();
+}
+
+void ClaudeProvider::stop() {
+  if (timer_) mainLoop_.cancelTimer(*timer_);
+  timer_.reset();
+}
+
+void ClaudeProvider::tick() {
+  ++ticks_;
+  if (ticks_ - lastOAuthTick_ >= oauthIntervalTicks_) {
+    lastOAuthTick_ = ticks_;
+    startOAuthFetch();
+  }
+  checkForUpdates();
+}
+
+void ClaudeProvider::startOAuthFetch() {
+  if (!oauth_) return;
+  std::weak_ptr<int> alive = alive_;
+  oauth_->fetch(clock_.now(), [this, alive](std::vector<UsageSnapshot> snapshots) {
+    if (alive.lock()) ingest(std::move(snapshots));
+  });
+}
+
+void ClaudeProvider::ingest(std::vector<UsageSnapshot> received) {
+  const auto status = oauth_->lastStatus();
+  oauthIntervalTicks_ = status && *status == ClaudeOAuthUsage::Status::httpError(429) ? kRateLimitedIntervalTicks
+                                                                                     : kOAuthIntervalTicks;
+  std::vector<UsageSnapshot> kept;
+  for (auto& s : received) {
+    auto previous = newest(store_, s.windowKind);
+    const bool keep = !previous || s.usedPercent != previous->usedPercent || s.resetAt != previous->resetAt ||
+                      previous->source != SnapshotSource::claudeOAuth ||
+                      secondsBetween(previous->timestamp, s.timestamp) >= kRepeatReadingSeconds;
+    if (keep) kept.push_back(std::move(s));
+  }
+  if (kept.empty()) return;
+  store_.append(kept);
+  checkForUpdates();
+}
+
+std::vector<UsageSnapshot> ClaudeProvider::currentSnapshots() const {
+  std::vector<UsageSnapshot> out;
+  for (WindowKind w : {WindowKind::fiveHour, WindowKind::sevenDay})
+    if (auto s = newest(store_, w)) out.push_back(std::move(*s));
+  return out;
+}
+
+void ClaudeProvider::checkForUpdates() {
+  auto current = currentSnapshots();
+  if (current.empty()) return;
+  Timestamp latest = current.front().timestamp;
+  for (const auto& s : current) latest = std::max(latest, s.timestamp);
+  if (lastSeen_ && latest <= *lastSeen_) return;
+  lastSeen_ = latest;
+  if (onUpdate_) onUpdate_(current);
+}
+
+ProviderHealth ClaudeProvider::health() const {
+  std::optional<Timestamp> lastUpdate;
+  if (auto five = newest(store_, WindowKind::fiveHour))
+    lastUpdate = five->timestamp;
+  else if (auto week = newest(store_, WindowKind::sevenDay))
+    lastUpdate = week->timestamp;
+
+  const ClaudeBridgeStatus bridge = bridgeStatus_();
+  using S = ClaudeBridgeStatus::State;
+  using H = ProviderHealth::State;
+  switch (bridge.state) {
+    case S::installed:
+    case S::wrapping:
+      if (lastUpdate) return ProviderHealth{H::connected, "bridge active", lastUpdate, std::nullopt};
+      return ProviderHealth{H::idle, "bridge installed, awaiting first response", std::nullopt, std::nullopt};
+    case S::notInstalled: return ProviderHealth{H::unavailable, "bridge not installed", std::nullopt, std::nullopt};
+    case S::foreign: return ProviderHealth{H::unavailable, "another status line is installed", lastUpdate, std::nullopt};
+    case S::error: return ProviderHealth{H::error, bridge.errorText, lastUpdate, bridge.errorText};
+  }
+  return ProviderHealth{};
+}
+
+}  // namespace qd
