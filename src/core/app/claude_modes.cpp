@@ -7,10 +7,12 @@
 
 #include "app/plain_main_loop.h"
 #include "providers/claude/claude_bridge_files.h"
+#include "providers/claude/claude_credential_file.h"
 #include "providers/claude/claude_oauth_usage.h"
 #include "providers/claude/claude_status_line_bridge_installer.h"
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
+#include "utilities/curl_http_client.h"
 #include "utilities/ports/clock.h"
 #include "utilities/resources.h"
 
@@ -37,7 +39,10 @@ int runInstallClaudeBridge(const CommandLineOptions&, std::ostream& out) {
 
 int runOAuthTest(const CommandLineOptions&, std::ostream& out) {
   PlainMainLoop loop;
-  auto oauth = ClaudeOAuthUsage::shared(loop);
+  // A client of its own: the process-wide one would outlive this loop.
+  auto oauth = std::make_unique<ClaudeOAuthUsage>(
+      ClaudeOAuthUsage::Endpoints::fromEnvironment(), std::make_shared<CurlHttpClient>(),
+      std::make_shared<ClaudeCredentialFile>(ClaudeCredentialFile::standard()), loop);
   out << "credential in store: " << (oauth->credentialExists() ? "true" : "false") << "\n";
   out.flush();
 
@@ -56,7 +61,7 @@ int runOAuthTest(const CommandLineOptions&, std::ostream& out) {
   });
   if (!loop.runFor(kOAuthTestWaitSeconds)) {
     // The request is still in flight on the client's worker; leave without
-    // waiting for it (or for static destructors that would).
+    // waiting for it (the client's destructor would).
     out.flush();
     AppLogger::shared().flush();
     std::fflush(nullptr);

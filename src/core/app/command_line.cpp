@@ -6,6 +6,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "app/claude_modes.h"
 #include "app/diagnostic_modes.h"
 #include "app/usage_test_mode.h"
 
@@ -19,30 +20,22 @@ namespace CommandLine {
 
 namespace {
 
-// A modal flag and what runs it. Modes that come with a later subsystem point at
-// `notAvailableYet` until their owner replaces the entry.
+// A modal flag and what runs it.
 struct DiagnosticMode {
   std::string_view flag;
   int (*run)(const CommandLineOptions&, std::ostream& out);
 };
 
-int notAvailableYet(const CommandLineOptions& options, std::ostream& out);
-
 // In checking order: the first one present runs, and only it.
 constexpr std::array<DiagnosticMode, 7> kDiagnosticModes{{
-    {"--bundletest", &notAvailableYet},
-    {"--install-claude-bridge", &notAvailableYet},
+    {"--bundletest", &ClaudeModes::runBundleTest},
+    {"--install-claude-bridge", &ClaudeModes::runInstallClaudeBridge},
     {"--logictest", &DiagnosticModes::runLogicTest},
-    {"--oauthtest", &notAvailableYet},
+    {"--oauthtest", &ClaudeModes::runOAuthTest},
     {"--usagetest", &runUsageTest},
     {"--dumpstore", &DiagnosticModes::runDumpStore},
     {"--selftest", &DiagnosticModes::runSelfTest},
 }};
-
-int notAvailableYet(const CommandLineOptions& options, std::ostream& out) {
-  out << "quotadial: " << options.diagnosticMode.value_or("this mode") << " is not available in this build yet\n";
-  return 1;
-}
 
 // Flags of the desktop run that take no value and change nothing here.
 constexpr std::array<std::string_view, 3> kDesktopFlags{"--preview", "--capture", "--start-settings"};
