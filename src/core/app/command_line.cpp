@@ -75,6 +75,13 @@ CommandLineParse parse(const std::vector<std::string>& arguments) {
 
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& arg = arguments[i];
+    if (arg == "--render-png") {
+      // The value is the path; without one the flag is an error like any unknown word.
+      if (i + 1 < arguments.size()) {
+        o.renderPng = arguments[++i];
+        continue;
+      }
+    }
     if (arg == "--capture-height") {
       // The value is optional: a missing or non-numeric one leaves the height at 720.
       if (i + 1 < arguments.size()) {
@@ -113,6 +120,7 @@ std::string helpText() {
          "  --capture-height N  popover height in pixels (default 720)\n"
          "  --start-settings    open the popover on the settings screen\n"
          "  --toggle            show or hide the screens of a running copy\n"
+         "  --render-png PATH   with --preview: save the window as a PNG after the first refresh, then exit\n"
          "\n"
          "Diagnostic modes (print a report and exit):\n"
          "  --selftest          forecast the demo data and print it\n"

@@ -21,6 +21,8 @@ struct CommandLineOptions {
   bool startSettings = false;
   bool toggle = false;  // ask a running copy to show or hide its screens
   double captureHeight = 720;
+  // With "--preview": write the window to this PNG after the first refresh, then exit.
+  std::optional<std::string> renderPng;
   bool status = false;
   bool json = false;
   bool headless = false;

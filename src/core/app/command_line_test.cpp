@@ -75,5 +75,13 @@ TEST(CommandLine, LogicChecksAllPass) {
   EXPECT_EQ(checks[15]().name, "latestSeries drops pre-reset samples (3 kept)");
 }
 
+TEST(CommandLineRenderPng, TakesThePathThatFollows) {
+  const auto p = CommandLine::parse({"--preview", "--demo", "--render-png", "out.png"});
+  EXPECT_FALSE(p.unknownArgument.has_value());
+  EXPECT_EQ(p.options.renderPng, "out.png");
+  EXPECT_EQ(CommandLine::parse({"--render-png"}).unknownArgument, "--render-png");
+  EXPECT_FALSE(CommandLine::parse({"--preview"}).options.renderPng.has_value());
+}
+
 }  // namespace
 }  // namespace qd

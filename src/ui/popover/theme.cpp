@@ -75,18 +75,6 @@ QColor Theme::color(ColorRole role) const {
   return neutral;
 }
 
-double Theme::popoverHeightFromArguments(const QStringList& arguments) {
-  const int at = arguments.indexOf(QStringLiteral("--capture-height"));
-  if (at < 0 || at + 1 >= arguments.size()) return defaultPopoverHeight;
-  const QByteArray text = arguments.at(at + 1).toUtf8();
-  if (text.isEmpty() || std::isspace(static_cast<unsigned char>(text.front()))) return defaultPopoverHeight;
-  char* end = nullptr;
-  const double value = std::strtod(text.constData(), &end);
-  // Only a finite, positive height that uses the whole argument is taken.
-  if (end != text.constData() + text.size() || !std::isfinite(value) || value <= 0) return defaultPopoverHeight;
-  return value;
-}
-
 double Theme::popoverHeight() { return gPopoverHeight; }
 void Theme::setPopoverHeight(double height) { gPopoverHeight = height; }
 

@@ -33,9 +33,7 @@ struct Theme {
 
   static constexpr int popoverWidth = 460;
   static constexpr double defaultPopoverHeight = 720;
-  // 720, or the number after "--capture-height" when it reads wholly as a decimal.
-  [[nodiscard]] static double popoverHeightFromArguments(const QStringList& arguments);
-  // Process-wide value, set once at start-up from the command line.
+  // Process-wide value, set once at start-up from the command line ("--capture-height").
   [[nodiscard]] static double popoverHeight();
   static void setPopoverHeight(double height);
 

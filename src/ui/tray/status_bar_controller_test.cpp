@@ -1,0 +1,130 @@
+#include "tray/status_bar_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+
+#include "desktop/dbus_notification_sink.h"
+#include "storage/snapshot_store.h"
+#include "popover/popover_view.h"
+#include "testing/ui_test_support.h"
+
+namespace qd {
+namespace {
+
+using namespace testing;
+
+class Watcher : public QObject {
+  Q_OBJECT
+ public:
+  QStringList registered;
+ public slots:
+  void RegisterStatusNotifierItem(const QString& service) { registered << service; }
+};
+
+class NotificationServer : public QObject {
+  Q_OBJECT
+ public:
+  QStringList summaries, bodies;
+ public slots:
+  uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
+              const QVariantMap&, int) {
+    summaries << summary;
+    bodies << body;
+    return 7;
+  }
+  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    vendor = version = spec = "1";
+    return "fake";
+  }
+};
+
+class TrayControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!bus.available()) GTEST_SKIP() << "dbus-daemon is not installed";
+  }
+  PrivateBus bus;
+};
+
+TEST_F(TrayControllerTest, WithoutATrayHostTheFloatingWindowIsUsed) {
+  UiFixture f;
+  StatusBarController controller(f.ctx, bus.connect(), false);
+  waitUntil([] { return false; }, 200);
+  ASSERT_FALSE(controller.item().hostAvailable());
+  controller.toggleUI();
+  EXPECT_TRUE(controller.floatingVisible());
+  EXPECT_FALSE(controller.popoverVisible());
+  controller.toggleUI();
+  EXPECT_FALSE(controller.floatingVisible());
+}
+
+TEST_F(TrayControllerTest, ActivateFromTheHostOpensAndClosesThePopover) {
+  QDBusConnection host = bus.connect();
+  Watcher watcher;
+  ASSERT_TRUE(host.registerObject("/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", &watcher,
+                                  QDBusConnection::ExportAllSlots));
+  ASSERT_TRUE(host.registerService("org.kde.StatusNotifierWatcher"));
+  UiFixture f;
+  StatusBarController controller(f.ctx, bus.connect(), false);
+  ASSERT_TRUE(waitUntil([&] { return controller.item().hostAvailable(); }));
+
+  auto activate = [&] {
+    auto call = QDBusMessage::createMethodCall(controller.item().serviceName(), "/StatusNotifierItem",
+                                               "org.kde.StatusNotifierItem", "Activate");
+    call << 900 << 10;
+    host.asyncCall(call);
+  };
+  activate();
+  ASSERT_TRUE(waitUntil([&] { return controller.popoverVisible(); }));
+  EXPECT_FALSE(controller.floatingVisible());
+  activate();
+  ASSERT_TRUE(waitUntil([&] { return !controller.popoverVisible(); }));
+}
+
+TEST_F(TrayControllerTest, TooltipAndLabelFollowTheState) {
+  UiFixture f;
+  StatusBarController controller(f.ctx, bus.connect(), false);
+  const QString status = QString::fromUtf8(label(f.state->globalStatus()).data());
+  EXPECT_EQ(controller.item().toolTipTitle(), "Quotadial — " + status + "  (Ctrl+Alt+G)");
+  // Icon only: no label at all (not a lone space).
+  f.state->updateSettings([](AppSettings& s) { s.menuBarDisplayMode = MenuBarDisplayMode::iconOnly; });
+  controller.updateButton();
+  EXPECT_TRUE(controller.item().label().isEmpty());
+  f.state->updateSettings([](AppSettings& s) { s.menuBarDisplayMode = MenuBarDisplayMode::compact; });
+  controller.updateButton();
+  EXPECT_FALSE(controller.item().label().isEmpty());
+  EXPECT_FALSE(controller.item().label().startsWith(' '));
+}
+
+TEST_F(TrayControllerTest, AnAlertFromTheRulesReachesTheNotificationServer) {
+  QDBusConnection serverBus = bus.connect();
+  NotificationServer server;
+  ASSERT_TRUE(serverBus.registerObject("/org/freedesktop/Notifications", "org.freedesktop.Notifications", &server,
+                                       QDBusConnection::ExportAllSlots));
+  ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
+  DBusNotificationSink sink(bus.connect());
+  // The store holds one Codex 5-hour reading above the default 70 % threshold.
+  UiFixture f(std::vector<std::string>{}, false, [&](AppStateOptions& o) {
+    o.notificationSink = &sink;
+    const auto now = SystemClock::instance().now();
+    const auto reading = snapshot(Provider::codex, WindowKind::fiveHour, addSeconds(now, -60), 91, addSeconds(now, 3600), 300);
+    std::filesystem::create_directories(*o.supportDirectory);
+    SnapshotStore store(*o.supportDirectory / "snapshots.ndjson");
+    store.append(reading);
+  });
+  f.state->updateSettings([](AppSettings& s) {
+    s.hasOnboarded = true;
+    s.notificationsEnabled = true;
+  });
+  f.state->refresh();
+  ASSERT_TRUE(waitUntil([&] { return !server.summaries.isEmpty(); }, 10000));
+  EXPECT_TRUE(server.summaries.first().contains("Codex")) << server.summaries.first().toStdString();
+  EXPECT_FALSE(server.bodies.first().isEmpty());
+}
+
+}  // namespace
+}  // namespace qd
+
+#include "status_bar_controller_test.moc"
