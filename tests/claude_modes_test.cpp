@@ -162,5 +162,34 @@ TEST_F(ClaudeModesTest, BundleTestFindsTheScriptInTheBuildTreeAndTheInstallTree)
                                "\n");
 }
 
+TEST_F(ClaudeModesTest, BridgeLinesReachTheStatusReportWhileTheHeadlessRunIsUp) {
+  auto env = environment(false);
+  env["QUOTADIAL_CLAUDE_USAGE_URL"] = "http://127.0.0.1:1/api/oauth/usage";  // never the network
+  ASSERT_EQ(quotadial("--install-claude-bridge", false).status, 0);
+  const auto settingsFile = home_ / "home" / ".claude" / "settings.json";
+  const std::string command = Json::parse(readFile(settingsFile))["statusLine"]["command"];
+  testing::BackgroundProcess headless({QUOTADIAL_EXECUTABLE, "--headless"}, env, home_.path());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(headless.running());
+
+  auto drawn = runProcess({"/bin/sh", "-c", command}, env, kStatusLineInput, home_.path(), 20);
+  ASSERT_EQ(drawn.status, 0);
+  std::optional<double> fiveHour;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!fiveHour && std::chrono::steady_clock::now() < deadline) {
+    auto status = runProcess({QUOTADIAL_EXECUTABLE, "--status", "--json"}, env, "", home_.path(), 30);
+    auto report = Json::parse(status.out, nullptr, false);
+    if (!report.is_discarded() && report.contains("providers"))
+      for (const auto& p : report["providers"])
+        if (p["provider"] == "claude")
+          for (const auto& w : p["windows"])
+            if (w["window"] == "fiveHour" && w["usedPercent"].is_number()) fiveHour = w["usedPercent"].get<double>();
+    if (!fiveHour) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  ASSERT_TRUE(fiveHour.has_value());
+  EXPECT_DOUBLE_EQ(*fiveHour, 22);
+  EXPECT_TRUE(headless.running());
+}
+
 }  // namespace
 }  // namespace qd

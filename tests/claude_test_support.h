@@ -143,6 +143,58 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv, const std:
   return result;
 }
 
+// A child left running until the object goes (SIGTERM, then waited for); its
+// output is discarded.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                    const std::filesystem::path& cwd) {
+    std::map<std::string, std::string> merged;
+    for (char** e = environ; *e; ++e) {
+      std::string kv = *e;
+      auto eq = kv.find('=');
+      if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    for (const auto& [k, v] : env) {
+      if (v.empty())
+        merged.erase(k);
+      else
+        merged[k] = v;
+    }
+    std::vector<std::string> envStrings, argvCopy = argv;
+    for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp, args;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    for (auto& a : argvCopy) args.push_back(a.data());
+    args.push_back(nullptr);
+    const std::string dir = cwd.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      if (::chdir(dir.c_str()) != 0) ::_exit(127);
+      ::execve(args[0], args.data(), envp.data());
+      ::_exit(127);
+    }
+  }
+  ~BackgroundProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  // Still running (not exited).
+  [[nodiscard]] bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
 // The scripted OAuth server (tests/fakes/oauth_server.py) on 127.0.0.1.
 class LocalOAuthServer {
  public:
