@@ -12,6 +12,8 @@
 #include <cstdio>
 
 #include "app/live_sources.h"
+#include "utilities/app_logger.h"
+#include "utilities/shell.h"
 #include "desktop/dbus_notification_sink.h"
 #include "desktop/qt_main_loop.h"
 #include "desktop/single_instance.h"
@@ -87,7 +89,7 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   DBusNotificationSink notifications(bus);
   XdgDesktopServices desktop(bus, QCoreApplication::applicationFilePath().toStdString(),
-                             [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
+                             [](const std::string& message) { AppLogger::shared().error(message); });
 
   AppStateOptions o;
   o.mainLoop = &mainLoop;
@@ -109,7 +111,7 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
     };
   if (stages.installBridge) ctx.repairBridge = [f = stages.installBridge] { return f().message; };
   ctx.bridgeStateText = stages.bridgeStateText;
-  ctx.codexOnPath = [] { return !QStandardPaths::findExecutable(QStringLiteral("codex")).isEmpty(); };
+  ctx.codexOnPath = [] { return Shell::which("codex").has_value(); };
   ctx.desktop = &desktop;
   ctx.quit = [] { QCoreApplication::quit(); };
   ctx.capture = options.capture;

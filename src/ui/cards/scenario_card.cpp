@@ -25,7 +25,8 @@ bool ScenarioCard::build(QVBoxLayout* layout) {
     tile->setObjectName(QStringLiteral("tile"));
     tile->setAttribute(Qt::WA_StyledBackground, true);
     tile->setStyleSheet(QStringLiteral("QFrame#tile { background: %1; border-radius: 10px; }").arg(cssColor(t.control)));
-    tile->setMinimumWidth(122);
+    tile->setMinimumWidth(118);
+    tile->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     auto* v = new QVBoxLayout(tile);
     v->setContentsMargins(10, 8, 10, 8);
     v->setSpacing(3);
@@ -39,15 +40,14 @@ bool ScenarioCard::build(QVBoxLayout* layout) {
     v->addWidget(Ui::text(value, 14, t.textPrimary, QFont::Bold));
     if (auto detail = CL::scenarioDetail(sc)) {
       const bool bad = sc.runOutAt || sc.estimatedSavingPercent.value_or(0) < -0.5;
-      v->addWidget(Ui::text(QString::fromStdString(*detail), 10, bad ? t.risky : t.safe, QFont::Medium));
+      v->addWidget(Ui::text(QString::fromStdString(*detail), 9.5, bad ? t.risky : t.safe, QFont::Medium, true));
     }
     v->addWidget(Ui::text(QStringLiteral("by reset (est.)"), 9, t.textTertiary));
     QStringList help;
     for (const auto& a : sc.assumptions) help << QString::fromStdString(a);
     tile->setToolTip(help.join(QLatin1Char('\n')));
-    h->addWidget(tile);
+    h->addWidget(tile, 1);
   }
-  h->addStretch(1);
   auto* scroll = new QScrollArea;
   scroll->setWidget(strip);
   scroll->setWidgetResizable(true);

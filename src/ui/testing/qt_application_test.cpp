@@ -29,3 +29,16 @@ class QtApplicationEnvironment : public ::testing::Environment {
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 }  // namespace
+
+// Leaks the sanitizer would report inside the desktop's own libraries: caches
+// that fontconfig, the D-Bus library and Qt's platform plugins keep for the
+// process's life by design.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n"
+         "leak:libdbus-1\n"
+         "leak:libQt6DBus\n"
+         "leak:libqoffscreen\n"
+         "leak:libqxcb\n"
+         "leak:libxcb\n"
+         "leak:libglib-2.0\n";
+}
