@@ -396,8 +396,9 @@ TEST_F(AppStateTest, SetBasisRefreshesOnlyOnChange) {
   EXPECT_EQ(state->pendingRefreshes(), 0);
   state->setBasis(ForecastBasis::last6h);
   EXPECT_EQ(state->settings().forecastBasis, ForecastBasis::last6h);
-  loop.runPending();
-  EXPECT_EQ(state->pendingRefreshes(), 1);
+  // The posted refresh ran (its result may already be applied: the computation
+  // runs on its own thread and can finish within runPending).
+  EXPECT_GE(loop.runPending(), 1);
   settle(*state);
 }
 
