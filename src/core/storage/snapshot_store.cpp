@@ -117,7 +117,7 @@ std::string snapshotsCSV(const std::vector<UsageSnapshot>& rows) {
 }
 
 SnapshotStore::SnapshotStore(std::filesystem::path url)
-    : url_(std::move(url)), lockPath_(url_.string() + ".lock"), cache_(std::make_shared<std::vector<UsageSnapshot>>()) {
+    : url_(std::move(url)), lockPath_(url_.string() + ".lock"), cache_(std::make_shared<Generation>()) {
   std::error_code ec;
   if (url_.has_parent_path()) std::filesystem::create_directories(url_.parent_path(), ec);
   if (url_.parent_path() == LocalFileStore::baseDirectory()) LocalFileStore::ensureDirectories();
@@ -182,7 +182,7 @@ void SnapshotStore::append(const std::vector<UsageSnapshot>& snapshots) {
 std::shared_ptr<const std::vector<UsageSnapshot>> SnapshotStore::all() {
   return queue_.sync([this]() -> std::shared_ptr<const std::vector<UsageSnapshot>> {
     refreshLocked();
-    return cache_;
+    return publish();
   });
 }
 
@@ -200,15 +200,38 @@ SnapshotStore::ReadStats SnapshotStore::readStats() {
   return queue_.sync([this] { return stats_; });
 }
 
+std::shared_ptr<const std::vector<UsageSnapshot>> SnapshotStore::publish() {
+  auto generation = cache_;
+  generation->outside.fetch_add(1, std::memory_order_relaxed);
+  const auto* list = &generation->snapshots;
+  // The release pairs with the acquire in mutableCache(): every read a holder
+  // made happens before the list is changed in place.
+  return std::shared_ptr<const std::vector<UsageSnapshot>>(
+      list, [generation = std::move(generation)](const std::vector<UsageSnapshot>*) mutable {
+        generation->outside.fetch_sub(1, std::memory_order_release);
+        generation.reset();
+      });
+}
+
 std::vector<UsageSnapshot>& SnapshotStore::mutableCache() {
-  // Someone still holds the published vector: publish a fresh copy instead.
-  if (cache_.use_count() > 1) cache_ = std::make_shared<std::vector<UsageSnapshot>>(*cache_);
-  return *cache_;
+  // Someone still holds the published list: change a copy instead.
+  if (cache_->outside.load(std::memory_order_acquire) > 0) {
+    auto copy = std::make_shared<Generation>();
+    copy->snapshots.reserve(cache_->snapshots.capacity());
+    copy->snapshots = cache_->snapshots;
+    cache_ = std::move(copy);
+  }
+  return cache_->snapshots;
+}
+
+void SnapshotStore::resetCache() {
+  if (!cache_->snapshots.empty() || cache_->outside.load(std::memory_order_acquire) > 0)
+    cache_ = std::make_shared<Generation>();
 }
 
 bool SnapshotStore::refreshLocked() {
   const auto forget = [this](const FileKey& key) {
-    if (!cache_->empty()) cache_ = std::make_shared<std::vector<UsageSnapshot>>();
+    resetCache();
     cacheKey_ = key;
     lastLineStart_ = 0;
     lastLineRecords_ = 0;
@@ -256,16 +279,16 @@ bool SnapshotStore::readFull(int fd, const FileKey& key) {
   const char* text = buf.data.get();
   const int64_t start = lastLineStart(text, got);
 
-  auto fresh = std::make_shared<std::vector<UsageSnapshot>>();
+  auto fresh = std::make_shared<Generation>();
   size_t lines = 0;
   for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(text + got - p))));
        ++p)
     ++lines;
   // Headroom for appends: growing in place must not move every cached record.
-  fresh->reserve(lines + lines / 2 + 1024);
-  JSONLines::decodePaddedLines(std::string_view(text, static_cast<size_t>(start)), *fresh);
-  const size_t lastRecords =
-      JSONLines::decodePaddedLines(std::string_view(text + start, static_cast<size_t>(got - start)), *fresh);
+  fresh->snapshots.reserve(lines + lines / 2 + 1024);
+  JSONLines::decodePaddedLines(std::string_view(text, static_cast<size_t>(start)), fresh->snapshots);
+  const size_t lastRecords = JSONLines::decodePaddedLines(
+      std::string_view(text + start, static_cast<size_t>(got - start)), fresh->snapshots);
   cache_ = std::move(fresh);
 
   FileKey readKey = key;
@@ -343,8 +366,8 @@ void SnapshotStore::prune(int retentionDays, Timestamp now) {
     if (!refreshLocked()) return;
     const Timestamp cutoff = addSeconds(now, -static_cast<double>(retentionDays) * 86400.0);
     std::vector<UsageSnapshot> kept;
-    kept.reserve(cache_->size());
-    for (const auto& s : *cache_)
+    kept.reserve(cache_->snapshots.size());
+    for (const auto& s : cache_->snapshots)
       if (s.timestamp >= cutoff) kept.push_back(s);
     rewriteLocked(kept);
   });

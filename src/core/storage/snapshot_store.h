@@ -1,6 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -86,7 +87,16 @@ class SnapshotStore {
   std::filesystem::path url_;
   std::filesystem::path lockPath_;
 
-  std::shared_ptr<std::vector<UsageSnapshot>> cache_;
+  // One version of the cached list, with the number of pointers to it handed
+  // out and not yet released; it is changed in place only while that is zero.
+  struct Generation {
+    std::vector<UsageSnapshot> snapshots;
+    std::atomic<long> outside{0};
+  };
+  std::shared_ptr<const std::vector<UsageSnapshot>> publish();
+  void resetCache();
+
+  std::shared_ptr<Generation> cache_;
   std::optional<FileKey> cacheKey_;
   // Where the cached content's last line starts, how many records it gave, and
   // its last bytes from min(that start, size - 64): growth is decoded from the

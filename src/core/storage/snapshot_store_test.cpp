@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "storage/atomic_file.h"
 #include "storage/json_lines.h"
@@ -132,6 +134,33 @@ TEST_F(SnapshotStoreTest, IncrementalReadEqualsFullDecode) {
     const auto after = store.readStats();
     EXPECT_EQ(after.incrementalDecodes - before.incrementalDecodes, step.incremental ? 1u : 0u) << step.name;
   }
+}
+
+// Readers on other threads keep their lists while appends grow the cache; a list
+// once returned never changes under its holder.
+TEST_F(SnapshotStoreTest, HeldListsStayStableWhileOthersAppend) {
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  std::atomic<bool> done{false};
+  std::vector<std::thread> readers;
+  std::atomic<int> failures{0};
+  for (int r = 0; r < 2; ++r)
+    readers.emplace_back([&] {
+      size_t last = 0;
+      while (!done.load()) {
+        const auto view = store.all();
+        const size_t size = view->size();
+        double sum = 0;
+        for (const auto& s : *view) sum += s.usedPercent;
+        if (size < last || view->size() != size || sum != 10.0 * static_cast<double>(size)) ++failures;
+        last = size;
+      }
+    });
+  for (int i = 1; i <= 150; ++i) store.append(snap(addSeconds(t0, i)));
+  done = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(store.all()->size(), 151u);
 }
 
 TEST_F(SnapshotStoreTest, SnapshotsOfOneSeriesOldestFirst) {
