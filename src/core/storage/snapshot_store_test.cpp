@@ -5,16 +5,20 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "storage/atomic_file.h"
 #include "storage/json_lines.h"
 #include "testing/temp_dir.h"
+
+extern char** environ;
 
 namespace qd {
 namespace {
@@ -251,6 +255,54 @@ TEST_F(SnapshotStoreTest, ExportDefaultsToTheSupportDirectoryAndReportsFailure) 
   EXPECT_FALSE(store.exportCSV(dir / "no-such-dir" / "out.csv"));
 }
 
+// Runs this test binary again as a second process doing `job` (see
+// SnapshotStoreChild.Run). A fresh process, not a fork: the store starts a thread,
+// which a forked copy of a threaded process may not do under ThreadSanitizer.
+pid_t spawnChild(const std::string& job) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::string_view(*e).rfind("QD_STORE_CHILD=", 0) != 0) env.emplace_back(*e);
+  env.push_back("QD_STORE_CHILD=" + job);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string self = "/proc/self/exe", filter = "--gtest_filter=SnapshotStoreChild.Run";
+  char* argv[] = {self.data(), filter.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int waitChild(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The second process: "append FILE COUNT" appends COUNT snapshots one by one;
+// "limited FILE BYTES" appends one snapshot with the file size limited to BYTES.
+TEST(SnapshotStoreChild, Run) {
+  const char* job = std::getenv("QD_STORE_CHILD");
+  if (!job) GTEST_SKIP() << "only run as a child of the tests below";
+  std::istringstream in(job);
+  std::string mode, path;
+  long long n = 0;
+  in >> mode >> path >> n;
+  const Timestamp t0 = at("2026-12-01T00:00:00Z");
+  if (mode == "limited") {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(n), static_cast<rlim_t>(n)};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  SnapshotStore store(path);
+  if (mode == "limited") store.append(snap(addSeconds(t0, 1)));
+  for (int i = 1; mode == "append" && i <= n; ++i) store.append(snap(addSeconds(t0, i)));
+}
+
 // Writes with the file-size limit just above the current size, so the line is cut
 // short; the store must undo the partial write and keep the file as it was.
 TEST_F(SnapshotStoreTest, FailedAppendLeavesTheFileAsItWas) {
@@ -259,19 +311,9 @@ TEST_F(SnapshotStoreTest, FailedAppendLeavesTheFileAsItWas) {
     store.append(snap(t0));
   }
   const std::string before = fileText(file);
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{static_cast<rlim_t>(before.size() + 20), static_cast<rlim_t>(before.size() + 20)};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    SnapshotStore store(file);
-    store.append(snap(addSeconds(t0, 1)));
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
+  const pid_t pid = spawnChild("limited " + file.string() + " " + std::to_string(before.size() + 20));
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(waitChild(pid), 0);
   EXPECT_EQ(fileText(file), before);
 }
 
@@ -281,24 +323,16 @@ TEST_F(SnapshotStoreTest, ConcurrentAppendAndPruneLoseNoLine) {
   constexpr int kLines = 400;
   SnapshotStore store(file);
   store.append(snap(t0));
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    SnapshotStore writer(file);
-    for (int i = 1; i <= kLines; ++i) writer.append(snap(addSeconds(t0, i)));
-    ::_exit(0);
-  }
+  const pid_t pid = spawnChild("append " + file.string() + " " + std::to_string(kLines));
+  ASSERT_GT(pid, 0);
   int prunes = 0;
+  int status = 0;
   for (;;) {
     store.prune(3650, addSeconds(t0, 1));
     ++prunes;
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      ASSERT_TRUE(WIFEXITED(status));
-      break;
-    }
+    if (::waitpid(pid, &status, WNOHANG) == pid) break;
   }
-  store.prune(3650, addSeconds(t0, 1));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_GT(prunes, 1);
   EXPECT_EQ(store.all()->size(), static_cast<size_t>(kLines + 1));
 }
