@@ -8,10 +8,12 @@
 // page cache. Peak memory is taken in a child process (VmHWM after the scan minus
 // VmRSS before it).
 #include <fcntl.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,13 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// CPU seconds used by the whole process (all threads).
+double cpuSeconds() {
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
 
 long statusKiB(const char* field) {
   std::ifstream in("/proc/self/status");
@@ -66,7 +75,38 @@ double catSeconds(const std::vector<std::string>& files, uint64_t& bytes) {
 
 }  // namespace
 
+// Peak memory of one cold scan in this (fresh) process: the resident set is
+// sampled every millisecond while the scan runs, beside the kernel's high-water mark.
+int memoryOnly(const fs::path& home) {
+  ::setenv("TZ", "UTC0", 0);
+  const fs::path cache = fs::temp_directory_path() / ("qd-scan-mem-" + std::to_string(::getpid()) + ".json");
+  fs::remove(cache);
+  qd::UsageHistory history(options(home, cache, 0));
+  const long idle = statusKiB("VmRSS:");
+  std::ofstream("/proc/self/clear_refs") << "5";
+  std::atomic<bool> done{false};
+  std::atomic<long> sampled{idle};
+  std::thread sampler([&] {
+    while (!done) {
+      sampled = std::max(sampled.load(), statusKiB("VmRSS:"));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  history.refreshSync();
+  done = true;
+  sampler.join();
+  const long peak = std::max(statusKiB("VmHWM:"), sampled.load());
+  int64_t tokens = 0;
+  for (const auto& day : history.tables()->dailyTokens[1]) tokens += day.second;
+  std::printf("peak memory of a cold scan: %.1f MiB above the idle process (idle %.1f MiB, peak %.1f MiB; %lld Claude tokens)\n",
+              static_cast<double>(peak - idle) / 1024.0, static_cast<double>(idle) / 1024.0,
+              static_cast<double>(peak) / 1024.0, static_cast<long long>(tokens));
+  fs::remove(cache);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--memory") return memoryOnly(argv[2]);
   fs::path home;
   int repeat = 3;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -88,15 +128,25 @@ int main(int argc, char** argv) {
   (void)catSeconds(files, bytes);  // into the page cache
   std::printf("corpus: %zu files, %.1f MiB\n", files.size(), static_cast<double>(bytes) / 1048576.0);
 
-  double bestCat = 1e9, bestScan = 1e9, bestWarm = 1e9;
+  double bestCat = 1e9, bestScan = 1e9, bestWarm = 1e9, scanCpu = 0, catCpu = 0;
   std::shared_ptr<const qd::UsageTables> parallelTables;
   for (int r = 0; r < repeat; ++r) {
-    bestCat = std::min(bestCat, catSeconds(files, bytes));
+    double c0 = cpuSeconds();
+    const double catWall = catSeconds(files, bytes);
+    if (catWall < bestCat) {
+      bestCat = catWall;
+      catCpu = cpuSeconds() - c0;
+    }
     fs::remove(work / "cache.json");
     qd::UsageHistory history(options(home, work / "cache.json", 0));
+    c0 = cpuSeconds();
     auto t = Clock::now();
     history.refreshSync();
-    bestScan = std::min(bestScan, since(t));
+    const double wall = since(t);
+    if (wall < bestScan) {
+      bestScan = wall;
+      scanCpu = cpuSeconds() - c0;
+    }
     for (int w = 0; w < 5; ++w) {
       t = Clock::now();
       history.refreshSync();
@@ -105,9 +155,16 @@ int main(int argc, char** argv) {
     parallelTables = history.tables();
   }
   const double gb = static_cast<double>(bytes) / 1e9;
-  std::printf("cat:        %7.3f s  %6.2f GB/s\n", bestCat, gb / bestCat);
-  std::printf("cold scan:  %7.3f s  %6.2f GB/s  (%u threads)\n", bestScan, gb / bestScan,
-              std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+  std::printf("load average at start: %s", [] {
+    std::ifstream in("/proc/loadavg");
+    std::string l;
+    std::getline(in, l);
+    return l + "\n";
+  }().c_str());
+  std::printf("cat:        %7.3f s  %6.2f GB/s  (cpu %.3f s)\n", bestCat, gb / bestCat, catCpu);
+  std::printf("cold scan:  %7.3f s  %6.2f GB/s  (%u threads; cpu %.3f s = %.2f GB per cpu-second)\n", bestScan,
+              gb / bestScan, threads, scanCpu, gb / scanCpu);
   std::printf("warm rescan of %zu unchanged files: %.2f ms\n", files.size(), bestWarm * 1000);
 
   {
@@ -121,19 +178,11 @@ int main(int argc, char** argv) {
   }
 
   // Peak memory of a cold scan, in a fresh process.
+  std::fflush(stdout);
   const pid_t child = ::fork();
   if (child == 0) {
-    fs::remove(work / "mem.json");
-    qd::UsageHistory history(options(home, work / "mem.json", 0));
-    const long idle = statusKiB("VmRSS:");
-    std::ofstream("/proc/self/clear_refs") << "5";  // reset the high-water mark
-    history.refreshSync();
-    const long peak = statusKiB("VmHWM:");
-    std::printf("peak memory of a cold scan: %.1f MiB above the idle process (idle %.1f MiB, peak %.1f MiB)\n",
-                static_cast<double>(peak - idle) / 1024.0, static_cast<double>(idle) / 1024.0,
-                static_cast<double>(peak) / 1024.0);
-    std::fflush(stdout);
-    ::_exit(0);
+    ::execl("/proc/self/exe", argv[0], "--memory", home.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
   }
   int status = 0;
   ::waitpid(child, &status, 0);

@@ -28,7 +28,6 @@ size_t findNeedle(std::string_view hay, std::string_view needle, size_t from) {
   return p ? static_cast<size_t>(static_cast<const char*>(p) - hay.data()) : std::string_view::npos;
 }
 
-bool isBreak(char c) { return c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 }  // namespace
 
@@ -37,6 +36,8 @@ class TranscriptReader::Source {
   virtual ~Source() = default;
   // Bytes read (0 at the end), or -1 on error.
   virtual ssize_t read(char* into, size_t capacity) = 0;
+  // Exactly `n` bytes at `offset` again (an over-long line is read twice), or false.
+  virtual bool readAt(int64_t offset, char* into, size_t n) = 0;
 };
 
 namespace {
@@ -51,6 +52,16 @@ class FdSource final : public TranscriptReader::Source {
       return n;
     }
   }
+  bool readAt(int64_t offset, char* into, size_t n) override {
+    size_t got = 0;
+    while (got < n) {
+      const ssize_t r = ::pread(fd_, into + got, n - got, offset + static_cast<int64_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return false;
+      got += static_cast<size_t>(r);
+    }
+    return true;
+  }
 
  private:
   int fd_;
@@ -64,6 +75,11 @@ class MemorySource final : public TranscriptReader::Source {
     std::memcpy(into, bytes_.data() + pos_, n);
     pos_ += n;
     return static_cast<ssize_t>(n);
+  }
+  bool readAt(int64_t offset, char* into, size_t n) override {
+    if (offset < 0 || static_cast<size_t>(offset) + n > bytes_.size()) return false;
+    std::memcpy(into, bytes_.data() + offset, n);
+    return true;
   }
 
  private:
@@ -97,8 +113,11 @@ void TranscriptReader::handleLine(const char* data, size_t len, size_t capacity,
   // The pieces between CR, VT and FF are lines of their own.
   size_t start = 0;
   while (start < len) {
-    size_t end = start;
-    while (end < len && !isBreak(data[end])) ++end;
+    size_t end = len;
+    for (char brk : {'\r', '\v', '\f'}) {
+      const void* p = std::memchr(data + start, brk, end - start);
+      if (p) end = static_cast<size_t>(static_cast<const char*>(p) - data);
+    }
     if (end > start) {
       const std::string_view piece(data + start, end - start);
       if (findNeedle(piece, needle, 0) != std::string_view::npos) {
@@ -117,9 +136,35 @@ void TranscriptReader::compactReset() {
   contentStart_ = 0;
 }
 
+namespace {
+
+// Index of the first '"' or '\\' in [p, p+n), or n.
+size_t findQuoteOrBackslash(const char* p, size_t n) {
+  constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+  constexpr uint64_t quotes = ones * '"', slashes = ones * '\\';
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const uint64_t a = w ^ quotes, b = w ^ slashes;
+    const uint64_t hit = ((a - ones) & ~a & highs) | ((b - ones) & ~b & highs);
+    if (hit) break;
+  }
+  for (; i < n; ++i)
+    if (p[i] == '"' || p[i] == '\\') return i;
+  return n;
+}
+
+}  // namespace
+
 void TranscriptReader::compactFeed(const char* data, size_t len) {
   if (overflow_) return;
   for (size_t i = 0; i < len; ++i) {
+    if (inString_ && dropped_ && !escape_) {
+      // Inside a text already dropped: only a quote or an escape matters.
+      i += findQuoteOrBackslash(data + i, len - i);
+      if (i == len) break;
+    }
     const char c = data[i];
     if (!inString_) {
       compacted_.push_back(c);
@@ -173,7 +218,41 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
   size_t len = 0, lineStart = 0, validated = 0;
   int64_t bufOffset = startOffset;  // file offset of buf[0]
   bool huge = false;
+  int64_t hugeStart = 0;  // file offset of the over-long line
+  bool hugeNeedle = false;
+  std::string boundary;  // the last bytes already passed of the over-long line
   compactReset();
+
+  // Looks for the rule's key in the next piece of an over-long line, also across pieces.
+  auto scanHuge = [&](const char* p, size_t n) {
+    if (hugeNeedle || n == 0) return;
+    std::string joined = boundary;
+    joined.append(p, std::min(n, needle.size() - 1));
+    if (findNeedle(joined, needle, 0) != std::string_view::npos || findNeedle({p, n}, needle, 0) != std::string_view::npos) {
+      hugeNeedle = true;
+      return;
+    }
+    boundary.append(p + (n > needle.size() ? n - needle.size() : 0), std::min(n, needle.size()));
+    if (boundary.size() > needle.size()) boundary.erase(0, boundary.size() - (needle.size() - 1));
+  };
+  // Only an over-long line that holds the key is read a second time, compacted.
+  auto finishHuge = [&](int64_t end, bool tail) {
+    if (hugeNeedle) {
+      compactReset();
+      if (reread_.empty()) reread_.resize(256 * 1024);
+      bool ok = true;
+      for (int64_t off = hugeStart; ok && off < end;) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(end - off, static_cast<int64_t>(reread_.size())));
+        ok = source.readAt(off, reread_.data(), n);
+        if (ok) compactFeed(reread_.data(), n);
+        off += static_cast<int64_t>(n);
+      }
+      if (ok) handleCompacted(rule, tail, sink);
+      compactReset();
+    }
+    huge = hugeNeedle = false;
+    boundary.clear();
+  };
 
   for (;;) {
     if (len == cap) {
@@ -184,9 +263,14 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
         bufOffset += static_cast<int64_t>(lineStart);
         lineStart = 0;
       } else {
-        // One line fills the whole block: carry on with it compacted.
-        huge = true;
-        compactFeed(buf, validated);
+        // One line fills the whole block: follow it to its end without keeping it.
+        if (!huge) {
+          huge = true;
+          hugeStart = bufOffset;
+          hugeNeedle = false;
+          boundary.clear();
+        }
+        scanHuge(buf, validated);
         std::memmove(buf, buf + validated, len - validated);
         bufOffset += static_cast<int64_t>(validated);
         len -= validated;
@@ -215,9 +299,8 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
       if (huge) {
         const char* lf = static_cast<const char*>(std::memchr(buf + pos, '\n', regionEnd + 1 - pos));
         const size_t end = lf - buf;
-        compactFeed(buf + pos, end - pos);
-        handleCompacted(rule, false, sink);
-        huge = false;
+        scanHuge(buf + pos, end - pos);
+        finishHuge(bufOffset + static_cast<int64_t>(end), false);
         pos = end + 1;
       }
       const std::string_view region(buf, regionEnd);
@@ -236,8 +319,8 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
     }
     if (eof) {
       if (huge) {
-        compactFeed(buf + lineStart, len - lineStart);
-        handleCompacted(rule, true, sink);
+        scanHuge(buf + lineStart, len - lineStart);
+        finishHuge(bufOffset + static_cast<int64_t>(len), true);
       } else if (len > lineStart) {
         handleLine(buf + lineStart, len - lineStart, capacityWithPadding - lineStart, rule, true, sink);
       }

@@ -53,6 +53,7 @@ class TranscriptReader {
   void compactFeed(const char* data, size_t len);
   void compactReset();
   std::string compacted_;
+  std::vector<char> reread_;
   bool inString_ = false, escape_ = false, dropped_ = false, overflow_ = false;
   size_t contentStart_ = 0;
 };
