@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <unordered_set>
 
 #include "forecasting/transcript_files.h"
@@ -20,7 +21,8 @@ bool beats(int64_t tokens, int64_t timeUs, uint64_t seq, const auto& other) {
 
 }  // namespace
 
-ClaudeTokenIndex::ClaudeTokenIndex(std::string projectsDirectory) : directory_(std::move(projectsDirectory)) {}
+ClaudeTokenIndex::ClaudeTokenIndex(std::string projectsDirectory)
+    : directory_(std::move(projectsDirectory)), watcher_({directory_}) {}
 
 size_t ClaudeTokenIndex::eventCount() const {
   size_t n = 0;
@@ -87,6 +89,8 @@ void ClaudeTokenIndex::readFile(FileState& state, const std::string& path, bool 
                                  (isTail ? tail : state.events).push_back(e);
                                });
   ::close(fd);
+  ++lastFilesRead_;
+  lastBytesRead_ += outcome.endOffset - state.committed;
   if (!outcome.validUTF8 || !outcome.readOK) {
     dropEvents(state);
     state.invalid = true;
@@ -106,23 +110,45 @@ void ClaudeTokenIndex::readFile(FileState& state, const std::string& path, bool 
   }
 }
 
+void ClaudeTokenIndex::apply(const TranscriptFileInfo& info) {
+  auto [it, inserted] = files_.try_emplace(info.path);
+  FileState& f = it->second;
+  f.seen = true;
+  const bool replaced = !inserted && (f.device != info.device || f.inode != info.inode);
+  const bool shrank = !inserted && info.size < f.size;
+  const bool changed = inserted || replaced || shrank || info.size != f.size || info.mtime != f.mtime;
+  if (!changed) return;
+  const bool fromStart = inserted || replaced || shrank || f.invalid;
+  f.device = info.device;
+  f.inode = info.inode;
+  f.size = info.size;
+  f.mtime = info.mtime;
+  readFile(f, info.path, fromStart);
+}
+
+void ClaudeTokenIndex::remove(const std::string& path) {
+  auto it = files_.find(path);
+  if (it == files_.end()) return;
+  bool keyed = false;
+  for (const Event& e : it->second.events) keyed |= e.key != 0;
+  files_.erase(it);
+  // Best entries may have pointed at the removed file.
+  if (keyed) rebuildBest();
+}
+
 void ClaudeTokenIndex::update() {
+  lastFilesRead_ = 0;
+  lastBytesRead_ = 0;
+  TranscriptTreeWatcher::Poll poll = watcher_.poll();
+  if (!poll.listedAll()) {
+    for (const auto& c : poll.changes) {
+      if (c.present) apply(c.info);
+      else remove(c.info.path);
+    }
+    return;
+  }
   for (auto& [path, f] : files_) f.seen = false;
-  listTranscriptFiles(directory_, [&](TranscriptFileInfo&& info) {
-    auto [it, inserted] = files_.try_emplace(info.path);
-    FileState& f = it->second;
-    f.seen = true;
-    const bool replaced = !inserted && (f.device != info.device || f.inode != info.inode);
-    const bool shrank = !inserted && info.size < f.size;
-    const bool changed = inserted || replaced || shrank || info.size != f.size || info.mtime != f.mtime;
-    if (!changed) return;
-    const bool fromStart = inserted || replaced || shrank || f.invalid;
-    f.device = info.device;
-    f.inode = info.inode;
-    f.size = info.size;
-    f.mtime = info.mtime;
-    readFile(f, info.path, fromStart);
-  });
+  for (const auto& c : poll.changes) apply(c.info);
   bool removedKeyed = false;
   for (auto it = files_.begin(); it != files_.end();) {
     if (it->second.seen) {

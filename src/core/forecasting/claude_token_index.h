@@ -6,19 +6,27 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "forecasting/transcript_files.h"
+#include "forecasting/transcript_tree_watcher.h"
 #include "forecasting/transcript_reader.h"
 #include "models/timestamp.h"
 
 namespace qd {
 
+// Directories are watched (inotify), so that a look touches only files that
+// changed; without watches (or after an event overflow) every file is listed.
+//
 // Thread-safety: not thread-safe; the usage history drives it from its queue.
 class ClaudeTokenIndex {
  public:
   explicit ClaudeTokenIndex(std::string projectsDirectory);
+  ClaudeTokenIndex(const ClaudeTokenIndex&) = delete;
+  ClaudeTokenIndex& operator=(const ClaudeTokenIndex&) = delete;
 
   // Lists the transcripts and reads what changed: appended bytes of grown files,
   // whole files that are new, shrank or were replaced; vanished files are dropped.
@@ -30,6 +38,9 @@ class ClaudeTokenIndex {
   [[nodiscard]] int64_t tokensSince(Timestamp since);
 
   [[nodiscard]] size_t fileCount() const { return files_.size(); }
+  // What the last `update` read: files opened and bytes read.
+  [[nodiscard]] size_t lastFilesRead() const { return lastFilesRead_; }
+  [[nodiscard]] int64_t lastBytesRead() const { return lastBytesRead_; }
   [[nodiscard]] size_t eventCount() const;
 
  private:
@@ -59,6 +70,9 @@ class ClaudeTokenIndex {
     FileState* file = nullptr;  // map nodes are stable until erased
   };
 
+  // A file's attributes as just read: reads what changed.
+  void apply(const TranscriptFileInfo& info);
+  void remove(const std::string& path);
   void readFile(FileState& state, const std::string& path, bool fromStart);
   void dropEvents(FileState& state);
   void offerBest(const Event& e, FileState* file);
@@ -70,6 +84,9 @@ class ClaudeTokenIndex {
   std::unordered_map<uint64_t, Best> best_;
   uint64_t generation_ = 1;  // a file's suffix sums are current when they carry this
   uint64_t nextSeq_ = 1;
+  TranscriptTreeWatcher watcher_;
+  size_t lastFilesRead_ = 0;
+  int64_t lastBytesRead_ = 0;
   std::unique_ptr<TranscriptReader> reader_;
 };
 

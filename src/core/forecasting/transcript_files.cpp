@@ -17,11 +17,22 @@ bool isTranscriptName(std::string_view name) {
   return name.size() > ext.size() && name.substr(name.size() - ext.size()) == ext;
 }
 
-void walk(int dirFd, std::string& path, const std::function<void(TranscriptFileInfo&&)>& visit, int depth) {
+using DirectoryVisitor = std::function<void(const std::string&)>;
+
+void fill(TranscriptFileInfo& info, const struct stat& st) {
+  info.size = static_cast<int64_t>(st.st_size);
+  info.mtime = static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+  info.device = st.st_dev;
+  info.inode = st.st_ino;
+}
+
+void walk(int dirFd, std::string& path, const std::function<void(TranscriptFileInfo&&)>& visit,
+          const DirectoryVisitor* visitDirectory, int depth) {
   if (depth > 64) {
     ::close(dirFd);
     return;
   }
+  if (visitDirectory && *visitDirectory) (*visitDirectory)(path);
   DIR* dir = ::fdopendir(dirFd);
   if (!dir) {
     ::close(dirFd);
@@ -37,7 +48,7 @@ void walk(int dirFd, std::string& path, const std::function<void(TranscriptFileI
       if (child >= 0) {
         path.push_back('/');
         path.append(name);
-        walk(child, path, visit, depth + 1);
+        walk(child, path, visit, visitDirectory, depth + 1);
         path.resize(base);
       }
       continue;
@@ -50,10 +61,7 @@ void walk(int dirFd, std::string& path, const std::function<void(TranscriptFileI
     info.path.reserve(base + 1 + name.size());
     info.path.append(path).push_back('/');
     info.path.append(name);
-    info.size = static_cast<int64_t>(st.st_size);
-    info.mtime = static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
-    info.device = st.st_dev;
-    info.inode = st.st_ino;
+    fill(info, st);
     visit(std::move(info));
   }
   ::closedir(dir);
@@ -61,12 +69,25 @@ void walk(int dirFd, std::string& path, const std::function<void(TranscriptFileI
 
 }  // namespace
 
-void listTranscriptFiles(const std::string& directory, const std::function<void(TranscriptFileInfo&&)>& visit) {
+void listTranscriptFiles(const std::string& directory, const std::function<void(TranscriptFileInfo&&)>& visit,
+                         const std::function<void(const std::string&)>& visitDirectory) {
   int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   std::string path = directory;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  walk(fd, path, visit, 0);
+  walk(fd, path, visit, &visitDirectory, 0);
+}
+
+void listTranscriptFiles(const std::string& directory, const std::function<void(TranscriptFileInfo&&)>& visit) {
+  listTranscriptFiles(directory, visit, nullptr);
+}
+
+bool statTranscriptFile(const std::string& path, TranscriptFileInfo& info) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  info.path = path;
+  fill(info, st);
+  return true;
 }
 
 }  // namespace qd

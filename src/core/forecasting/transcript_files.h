@@ -20,5 +20,11 @@ struct TranscriptFileInfo {
 // Calls `visit` for each transcript file under `directory` (nothing when it is
 // missing or unreadable). Files whose attributes cannot be read are left out.
 void listTranscriptFiles(const std::string& directory, const std::function<void(TranscriptFileInfo&&)>& visit);
+// The same, also calling `visitDirectory` with each directory walked (the first
+// one `directory` itself) before its entries.
+void listTranscriptFiles(const std::string& directory, const std::function<void(TranscriptFileInfo&&)>& visit,
+                         const std::function<void(const std::string&)>& visitDirectory);
+// The attributes of one transcript file (not following a symbolic link), or false.
+[[nodiscard]] bool statTranscriptFile(const std::string& path, TranscriptFileInfo& info);
 
 }  // namespace qd

@@ -15,6 +15,7 @@
 #include "forecasting/transcript_files.h"
 #include "forecasting/transcript_line_parser.h"
 #include "forecasting/transcript_reader.h"
+#include "forecasting/transcript_tree_watcher.h"
 #include "storage/atomic_file.h"
 #include "storage/local_file_store.h"
 #include "utilities/ports/clock.h"
@@ -136,6 +137,9 @@ UsageHistory::UsageHistory(Options options) : options_(std::move(options)) {
   tzOffsetHours_ = static_cast<int>(LocalTime::toLocal(now()).utcOffsetSeconds / 3600);
   tables_.store(std::make_shared<const UsageTables>());
   index_ = std::make_unique<ClaudeTokenIndex>(options_.claudeProjects);
+  std::vector<std::string> roots = options_.codexDirectories;
+  roots.push_back(options_.claudeProjects);
+  watcher_ = std::make_unique<TranscriptTreeWatcher>(std::move(roots));
   if (auto loaded = UsageHistoryCache::load(options_.cacheFile)) {
     cache_ = std::move(*loaded);
   } else {
@@ -186,57 +190,60 @@ void UsageHistory::refreshOnQueue() {
 
 void UsageHistory::scan() {
   const double cutoff = toUnixSeconds(now()) - kScanWindowSeconds;
+  const size_t codexRoots = options_.codexDirectories.size();
+  TranscriptTreeWatcher::Poll poll = watcher_->poll();
+
+  // Files to parse; on a full listing also every path present.
   std::vector<TranscriptFileInfo> files;
   std::vector<TranscriptRule> rules;
-  auto collect = [&](const std::string& dir, TranscriptRule rule) {
-    listTranscriptFiles(dir, [&](TranscriptFileInfo&& info) {
-      if (info.mtime < cutoff) return;
-      files.push_back(std::move(info));
-      rules.push_back(rule);
-    });
-  };
-  for (const auto& dir : options_.codexDirectories) collect(dir, TranscriptRule::codex);
-  collect(options_.claudeProjects, TranscriptRule::claude);
-
-  // A file listed twice (the same path under both Codex directories cannot
-  // happen, but a path can only hold one entry) keeps its last parse.
-  std::vector<size_t> work;
-  for (size_t i = 0; i < files.size(); ++i) {
-    auto it = cache_.find(files[i].path);
-    if (it != cache_.end() && it->second.size == files[i].size && it->second.mtime == files[i].mtime) continue;
-    work.push_back(i);
+  std::set<std::string> present;
+  for (auto& c : poll.changes) {
+    if (!c.present) {
+      cacheDirty_ |= cache_.erase(c.info.path) > 0;
+      continue;
+    }
+    // Files untouched for 16 days are left out (and drop out of the cache).
+    if (c.info.mtime < cutoff) {
+      cacheDirty_ |= cache_.erase(c.info.path) > 0;
+      continue;
+    }
+    if (poll.listed[c.root]) present.insert(c.info.path);
+    auto it = cache_.find(c.info.path);
+    if (it != cache_.end() && it->second.size == c.info.size && it->second.mtime == c.info.mtime) continue;
+    rules.push_back(c.root < codexRoots ? TranscriptRule::codex : TranscriptRule::claude);
+    files.push_back(std::move(c.info));
   }
 
-  std::vector<FileAgg> results(work.size());
-  if (!work.empty()) {
+  if (!files.empty()) {
+    std::vector<FileAgg> results(files.size());
     unsigned threads = options_.scanThreads;
     if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    threads = static_cast<unsigned>(std::min<size_t>(threads, work.size()));
+    threads = static_cast<unsigned>(std::min<size_t>(threads, files.size()));
     std::atomic<size_t> next{0};
     auto worker = [&] {
       TranscriptReader reader;
       LocalCalendar::Cache calendar;
-      for (size_t i; (i = next.fetch_add(1)) < work.size();) {
-        const size_t f = work[i];
-        results[i] = parseFile(files[f], rules[f], reader, calendar, tzOffsetHours_);
-      }
+      for (size_t i; (i = next.fetch_add(1)) < files.size();)
+        results[i] = parseFile(files[i], rules[i], reader, calendar, tzOffsetHours_);
     };
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
     worker();
     for (auto& t : pool) t.join();
-    for (size_t i = 0; i < work.size(); ++i) cache_[files[work[i]].path] = std::move(results[i]);
+    for (size_t i = 0; i < files.size(); ++i) cache_[files[i].path] = std::move(results[i]);
     cacheDirty_ = true;
   }
 
-  std::set<std::string_view> seen;
-  for (const auto& f : files) seen.insert(f.path);
+  // Deleted files, and files whose last change is now more than 16 days old.
   for (auto it = cache_.begin(); it != cache_.end();) {
-    if (seen.count(it->first)) {
-      ++it;
-    } else {
+    const auto root = watcher_->rootOf(it->first);
+    const bool listed = !root || poll.listed[*root];
+    const bool gone = listed ? !present.count(it->first) : it->second.mtime < cutoff;
+    if (gone) {
       it = cache_.erase(it);
       cacheDirty_ = true;
+    } else {
+      ++it;
     }
   }
 }

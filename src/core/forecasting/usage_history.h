@@ -27,6 +27,7 @@ class Clock;
 class MainLoop;
 class ClaudeTokenIndex;
 class TranscriptLineParser;
+class TranscriptTreeWatcher;
 
 // The three tables, replaced as a whole after each recompute.
 struct UsageTables {
@@ -135,6 +136,7 @@ class UsageHistory final : public UsageFigures {
   std::map<int64_t, RollEntry> rollCache_;  // history queue only
   std::set<int64_t> rollScanning_;          // history queue only
   std::unique_ptr<ClaudeTokenIndex> index_;  // history queue only
+  std::unique_ptr<TranscriptTreeWatcher> watcher_;  // history queue only
   std::optional<std::pair<Timestamp, std::optional<ModelSighting>>> modelCache_;  // history queue only
 
   std::shared_ptr<std::function<void()>> onCacheUpdated_;  // guarded by callbackMutex_
