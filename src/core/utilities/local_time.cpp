@@ -33,6 +33,10 @@ int64_t wallAsUTC(int y, int m, int d, int hh, int mm, int ss) {
 }
 
 bool localTm(int64_t secs, std::tm& out) {
+  // The C library guards its zone state with a lock the thread sanitizer cannot
+  // see; one lock of ours makes the pairing of tzset and localtime_r visible.
+  static std::mutex zoneMutex;
+  std::lock_guard lock(zoneMutex);
   tzset();  // re-read TZ: localtime_r alone may keep the zone of its first call
   const time_t tt = static_cast<time_t>(secs);
   return localtime_r(&tt, &out) != nullptr;
