@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include "utilities/app_logger.h"
+
 #ifdef QUOTADIAL_HAVE_XCB
 #include <xcb/xcb.h>
 #endif
@@ -55,19 +57,60 @@ xcb_keycode_t keycodeForG(xcb_connection_t* c) {
 #endif
 }  // namespace
 
-GlobalHotkey::GlobalHotkey(QObject* parent) : QObject(parent) {}
+GlobalHotkey::GlobalHotkey(QDBusConnection bus, QObject* parent) : QObject(parent), portal_(std::move(bus)) {
+  connect(&portal_, &PortalGlobalShortcuts::activated, this, &GlobalHotkey::activated);
+  connect(&portal_, &PortalGlobalShortcuts::bound, this, [this](const QString& trigger) {
+    AppLogger::shared().info("Global shortcut bound by the desktop portal" +
+                             (trigger.isEmpty() ? std::string() : " as " + trigger.toStdString()));
+    setBackend(Backend::portal);
+  });
+  connect(&portal_, &PortalGlobalShortcuts::failed, this, [this](const QString& reason) {
+    AppLogger::shared().info("Global shortcut: " + reason.toStdString());
+    if (portalFallsBackToX11_ && grabX11()) return;
+    setBackend(Backend::none);
+  });
+}
 
 GlobalHotkey::~GlobalHotkey() { unregisterShortcut(); }
 
-const char* GlobalHotkey::describe(Backend b) { return b == Backend::x11 ? "X11 key grab" : "none"; }
+const char* GlobalHotkey::describe(Backend b) {
+  switch (b) {
+    case Backend::x11: return "X11 key grab";
+    case Backend::portal: return "desktop portal";
+    case Backend::none: break;
+  }
+  return "none";
+}
 
-GlobalHotkey::Backend GlobalHotkey::registerShortcut() {
-#ifdef QUOTADIAL_HAVE_XCB
+bool GlobalHotkey::waylandSession() {
+  if (qGuiApp && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return true;
+  return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+}
+
+void GlobalHotkey::setBackend(Backend b) {
+  if (b == backend_) return;
+  backend_ = b;
+  emit backendChanged(b);
+}
+
+GlobalHotkey::Backend GlobalHotkey::registerShortcut() { return registerShortcut(waylandSession()); }
+
+GlobalHotkey::Backend GlobalHotkey::registerShortcut(bool preferPortal) {
   if (backend_ != Backend::none) return backend_;
+  // A key grab on a Wayland session only sees keys typed into X11 windows, so
+  // there the portal comes first and the grab is its fallback.
+  portalFallsBackToX11_ = preferPortal;
+  if (!preferPortal && grabX11()) return backend_;
+  portal_.start();
+  return backend_;
+}
+
+bool GlobalHotkey::grabX11() {
+#ifdef QUOTADIAL_HAVE_XCB
   const X11 x = x11();
-  if (!x.connection) return Backend::none;
+  if (!x.connection) return false;
   const xcb_keycode_t code = keycodeForG(x.connection);
-  if (!code) return Backend::none;
+  if (!code) return false;
   bool ok = true;
   for (uint16_t extra : kIgnored) {
     auto cookie = xcb_grab_key_checked(x.connection, 1, x.root, kWanted | extra, code, XCB_GRAB_MODE_ASYNC,
@@ -80,29 +123,33 @@ GlobalHotkey::Backend GlobalHotkey::registerShortcut() {
   if (!ok) {
     for (uint16_t extra : kIgnored) xcb_ungrab_key(x.connection, code, x.root, kWanted | extra);
     xcb_flush(x.connection);
-    return Backend::none;
+    AppLogger::shared().info("Global shortcut: another program holds Ctrl+Alt+G");
+    return false;
   }
   keycode_ = code;
-  backend_ = Backend::x11;
   QCoreApplication::instance()->installNativeEventFilter(this);
-  return backend_;
+  setBackend(Backend::x11);
+  return true;
 #else
-  return Backend::none;
+  return false;
 #endif
 }
 
 void GlobalHotkey::unregisterShortcut() {
+  portal_.stop();
+  portalFallsBackToX11_ = false;
 #ifdef QUOTADIAL_HAVE_XCB
-  if (backend_ != Backend::x11) return;
-  if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
-  const X11 x = x11();
-  if (x.connection) {
-    for (uint16_t extra : kIgnored)
-      xcb_ungrab_key(x.connection, static_cast<xcb_keycode_t>(keycode_), x.root, kWanted | extra);
-    xcb_flush(x.connection);
+  if (backend_ == Backend::x11) {
+    if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
+    const X11 x = x11();
+    if (x.connection) {
+      for (uint16_t extra : kIgnored)
+        xcb_ungrab_key(x.connection, static_cast<xcb_keycode_t>(keycode_), x.root, kWanted | extra);
+      xcb_flush(x.connection);
+    }
   }
-  backend_ = Backend::none;
 #endif
+  backend_ = Backend::none;
 }
 
 bool GlobalHotkey::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

@@ -60,7 +60,7 @@ void PopoverWindow::changeEvent(QEvent* e) {
 }
 
 StatusBarController::StatusBarController(UiContext& ctx, QDBusConnection bus, bool registerHotkey, QObject* parent)
-    : QObject(parent), ctx_(ctx) {
+    : QObject(parent), ctx_(ctx), hotkey_(bus) {
   item_ = new StatusNotifierItem(std::move(bus), this);
   view_ = new PopoverView(ctx_);
   popover_ = new PopoverWindow(PopoverWindow::Kind::popup);
