@@ -9,6 +9,7 @@
 #include "app/menu_bar_title_builder.h"
 #include "desktop/symbol_icons.h"
 #include "popover/popover_view.h"
+#include "tray/dbus_menu.h"
 #include "tray/popup_placement.h"
 #include "tray/tray_icon.h"
 
@@ -61,7 +62,12 @@ void PopoverWindow::changeEvent(QEvent* e) {
 
 StatusBarController::StatusBarController(UiContext& ctx, QDBusConnection bus, bool registerHotkey, QObject* parent)
     : QObject(parent), ctx_(ctx), hotkey_(bus) {
+  buildMenu();
+  // Hosts that draw the menu themselves read it from the bus; the others ask
+  // for it with ContextMenu(x, y) and get the same menu as a popup.
+  menuExporter_ = new DBusMenuExporter(menu_, bus, this);
   item_ = new StatusNotifierItem(std::move(bus), this);
+  if (menuExporter_->exportMenu()) item_->setMenuPath(QString::fromLatin1(DBusMenuExporter::kPath));
   view_ = new PopoverView(ctx_);
   popover_ = new PopoverWindow(PopoverWindow::Kind::popup);
   popover_->host(view_);
@@ -169,20 +175,18 @@ void StatusBarController::showFloating() {
   floating_->activateWindow();
 }
 
-void StatusBarController::showContextMenu(QPoint at) {
-  if (!menu_) {
-    const Theme t = Theme::current();
-    menu_ = new QMenu;
-    menu_->setStyleSheet(Ui::styleSheet(t));
-    connect(menu_->addAction(QStringLiteral("Open Quotadial")), &QAction::triggered, this, [this] { showUI(); });
-    connect(menu_->addAction(QStringLiteral("Refresh")), &QAction::triggered, this, [this] { ctx_.state->refresh(); });
-    connect(menu_->addAction(QStringLiteral("Settings…")), &QAction::triggered, this, [this] { showSettings(); });
-    menu_->addSeparator();
-    connect(menu_->addAction(QStringLiteral("Quit")), &QAction::triggered, this, [this] {
-      if (ctx_.quit) ctx_.quit();
-    });
-  }
-  menu_->popup(at);
+void StatusBarController::buildMenu() {
+  menu_ = new QMenu;
+  menu_->setStyleSheet(Ui::styleSheet(Theme::current()));
+  connect(menu_->addAction(QStringLiteral("Open Quotadial")), &QAction::triggered, this, [this] { showUI(); });
+  connect(menu_->addAction(QStringLiteral("Refresh")), &QAction::triggered, this, [this] { ctx_.state->refresh(); });
+  connect(menu_->addAction(QStringLiteral("Settings…")), &QAction::triggered, this, [this] { showSettings(); });
+  menu_->addSeparator();
+  connect(menu_->addAction(QStringLiteral("Quit")), &QAction::triggered, this, [this] {
+    if (ctx_.quit) ctx_.quit();
+  });
 }
+
+void StatusBarController::showContextMenu(QPoint at) { menu_->popup(at); }
 
 }  // namespace qd

@@ -12,6 +12,7 @@
 
 namespace qd {
 
+class DBusMenuExporter;
 class PopoverView;
 class PopoverWindow;
 
@@ -40,9 +41,11 @@ class StatusBarController : public QObject {
   [[nodiscard]] bool floatingVisible() const;
   [[nodiscard]] GlobalHotkey::Backend hotkeyBackend() const { return hotkey_.backend(); }
   [[nodiscard]] QString toolTipTitle() const;
+  [[nodiscard]] QMenu& menu() { return *menu_; }
 
  private:
   void showFloating();
+  void buildMenu();
   void showContextMenu(QPoint at);
 
   UiContext& ctx_;
@@ -51,6 +54,7 @@ class StatusBarController : public QObject {
   PopoverWindow* popover_;
   PopoverWindow* floating_ = nullptr;
   QMenu* menu_ = nullptr;
+  DBusMenuExporter* menuExporter_ = nullptr;
   GlobalHotkey hotkey_;
   QTimer tick_;
   AppState::Subscription subscription_;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusPendingCall>
 
 #include "desktop/dbus_notification_sink.h"
 #include "storage/snapshot_store.h"
+#include "tray/dbus_menu.h"
 #include "popover/popover_view.h"
 #include "testing/ui_test_support.h"
 
@@ -81,6 +83,60 @@ TEST_F(TrayControllerTest, ActivateFromTheHostOpensAndClosesThePopover) {
   EXPECT_FALSE(controller.floatingVisible());
   activate();
   ASSERT_TRUE(waitUntil([&] { return !controller.popoverVisible(); }));
+}
+
+// Hosts that draw the item's menu themselves find it through the item's Menu
+// property, read its layout and send clicks back, as a tray host does.
+TEST_F(TrayControllerTest, TheExportedMenuListsTheActionsAndRunsTheClickedOne) {
+  QDBusConnection host = bus.connect();
+  Watcher watcher;
+  ASSERT_TRUE(host.registerObject("/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", &watcher,
+                                  QDBusConnection::ExportAllSlots));
+  ASSERT_TRUE(host.registerService("org.kde.StatusNotifierWatcher"));
+  UiFixture f;
+  StatusBarController controller(f.ctx, bus.connect(), false);
+  ASSERT_TRUE(waitUntil([&] { return controller.item().hostAvailable(); }));
+  const QString service = controller.item().serviceName();
+
+  auto call = [&](const QString& path, const QString& interface, const QString& method, const QVariantList& args) {
+    auto message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(args);
+    QDBusPendingCall pending = host.asyncCall(message, 3000);
+    waitUntil([&] { return pending.isFinished(); });
+    return pending.reply();
+  };
+  const QDBusMessage menuPath = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                                     {"org.kde.StatusNotifierItem", "Menu"});
+  ASSERT_EQ(menuPath.type(), QDBusMessage::ReplyMessage) << menuPath.errorMessage().toStdString();
+  const QString path = menuPath.arguments().at(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+  ASSERT_EQ(path, "/MenuBar");
+
+  const QDBusMessage layoutReply = call(path, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+  ASSERT_EQ(layoutReply.type(), QDBusMessage::ReplyMessage) << layoutReply.errorMessage().toStdString();
+  ASSERT_EQ(layoutReply.signature(), "u(ia{sv}av)");
+  DBusMenuLayout root;
+  layoutReply.arguments().at(1).value<QDBusArgument>() >> root;
+  QStringList labels;
+  int quitId = 0;
+  for (const QVariant& v : root.children) {
+    DBusMenuLayout child;
+    v.value<QDBusArgument>() >> child;
+    const QString label = child.properties.value("type").toString() == "separator"
+                              ? QStringLiteral("—")
+                              : child.properties.value("label").toString();
+    labels << label;
+    if (label == "Quit") quitId = child.id;
+  }
+  EXPECT_EQ(labels, QStringList({"Open Quotadial", "Refresh", "Settings…", "—", "Quit"}));
+
+  // A click on an unknown item is reported and does nothing; a click on Quit quits.
+  DBusMenuEventList events{{999, "clicked", QDBusVariant(0), 0}};
+  const QDBusMessage errors = call(path, "com.canonical.dbusmenu", "EventGroup", {QVariant::fromValue(events)});
+  ASSERT_EQ(errors.type(), QDBusMessage::ReplyMessage) << errors.errorMessage().toStdString();
+  EXPECT_EQ(qdbus_cast<QList<int>>(errors.arguments().at(0)), QList<int>{999});
+  call(path, "com.canonical.dbusmenu", "Event", {quitId, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+  EXPECT_TRUE(waitUntil([&] { return f.quits == 1; }));
+  EXPECT_FALSE(controller.popoverVisible());
 }
 
 TEST_F(TrayControllerTest, TooltipAndLabelFollowTheState) {

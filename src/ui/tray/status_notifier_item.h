@@ -63,6 +63,8 @@ class StatusNotifierItem : public QObject {
   void setLabel(const QString& label);
   void setToolTip(const QString& title, const QString& description);
   void setNeedsAttention(bool attention);
+  // The object path of the item's exported menu; hosts without one call ContextMenu(x, y).
+  void setMenuPath(const QString& path) { menuPath_ = path; }
 
   [[nodiscard]] bool hostAvailable() const { return registered_; }
   [[nodiscard]] const QString& serviceName() const { return serviceName_; }
@@ -94,6 +96,7 @@ class StatusNotifierItem : public QObject {
   QString tipTitle_;
   QString tipDescription_;
   QString status_ = QStringLiteral("Active");
+  QString menuPath_ = QStringLiteral("/NO_DBUSMENU");
 };
 
 // The exported org.kde.StatusNotifierItem interface; reads everything from its item.
@@ -133,8 +136,7 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   [[nodiscard]] SniIconPixmapList emptyPixmaps() const { return {}; }
   [[nodiscard]] SniToolTip toolTip() const;
   [[nodiscard]] bool itemIsMenu() const { return false; }
-  // No exported menu: hosts fall back to ContextMenu(x, y).
-  [[nodiscard]] QDBusObjectPath menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
+  [[nodiscard]] QDBusObjectPath menu() const { return QDBusObjectPath(item_->menuPath_); }
   [[nodiscard]] QString label() const { return item_->label_; }
   [[nodiscard]] QString labelGuide() const { return item_->label_; }
   [[nodiscard]] uint orderingIndex() const { return 0; }
