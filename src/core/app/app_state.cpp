@@ -654,7 +654,10 @@ double AppState::avgDailyTokens(Provider p) const {
 
 AppState::WeekTrend AppState::weekTrend(Provider p) const {
   WeekTrend t;
-  if (history_) t.weeks = history_->weeklyTotals(p, 4, clock_->now());
+  if (settings_.demoMode)
+    t.weeks = DemoProvider::weeklyTotals(p);
+  else if (history_)
+    t.weeks = history_->weeklyTotals(p, 4, clock_->now());
   if (!t.weeks.empty()) t.thisWeek = t.weeks.back();
   if (t.weeks.size() >= 2) {
     const double previous = static_cast<double>(t.weeks[t.weeks.size() - 2]);

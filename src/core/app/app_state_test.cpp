@@ -436,6 +436,13 @@ TEST_F(AppStateTest, DemoFiguresComeFromTheDemoWeek) {
   EXPECT_EQ(state->spendThisWeek(Provider::claude), "\u00a318.17");  // $23 at 0.79
   EXPECT_EQ(state->spendThisWeekTotal(), "\u00a326.86");
   EXPECT_EQ(state->dailySeries(Provider::codex).size(), 7u);
+  // The trend ends on the demo week and moves against the week before.
+  const auto claude = state->weekTrend(Provider::claude), codex = state->weekTrend(Provider::codex);
+  EXPECT_EQ(claude.weeks.size(), 4u);
+  EXPECT_EQ(claude.thisWeek, 89'000'000);
+  ASSERT_TRUE(claude.deltaPct && codex.deltaPct);
+  EXPECT_GT(*claude.deltaPct, 5);
+  EXPECT_LT(*codex.deltaPct, -5);
   EXPECT_FALSE(state->scenarios(Provider::codex, WindowKind::fiveHour).empty());
 }
 

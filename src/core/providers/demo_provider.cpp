@@ -105,6 +105,20 @@ std::vector<std::pair<std::string, std::int64_t>> DemoProvider::dailySeries(Prov
   return out;
 }
 
+std::vector<std::int64_t> DemoProvider::weeklyTotals(Provider provider) {
+  std::int64_t thisWeek = 0;
+  for (const auto& [label, tokens] : dailySeries(provider, 7)) thisWeek += tokens;
+  // Earlier weeks as fractions of this one, so the trend shows a rise for
+  // Claude and a fall for Codex.
+  static constexpr std::array<double, 3> claude{0.78, 0.91, 0.86};
+  static constexpr std::array<double, 3> codex{1.02, 0.95, 1.15};
+  std::vector<std::int64_t> weeks;
+  for (double f : provider == Provider::claude ? claude : codex)
+    weeks.push_back(static_cast<std::int64_t>(std::llround(f * static_cast<double>(thisWeek) / 1e6)) * 1'000'000);
+  weeks.push_back(thisWeek);
+  return weeks;
+}
+
 double DemoProvider::weeklySpendUSD(Provider provider) { return provider == Provider::claude ? 23.0 : 11.0; }
 
 }  // namespace qd

@@ -27,6 +27,8 @@ class DemoProvider final : public UsageProvider {
   [[nodiscard]] static std::vector<UsageSnapshot> history(Provider provider, Timestamp now);
   // The first min(days, 7) entries of a fixed week: (day label, tokens).
   [[nodiscard]] static std::vector<std::pair<std::string, std::int64_t>> dailySeries(Provider provider, int days);
+  // Four weekly token totals, oldest first; the last is the sum of the demo week.
+  [[nodiscard]] static std::vector<std::int64_t> weeklyTotals(Provider provider);
   // The demo week's spend in US dollars.
   [[nodiscard]] static double weeklySpendUSD(Provider provider);
 
