@@ -51,31 +51,46 @@ struct ProcessResult {
   std::string err;
 };
 
+// The argument and environment vectors of one execve: this process's
+// environment with `env` applied (an empty value removes a variable). Built
+// before fork, since the child may only call async-signal-safe functions.
+class ExecVectors {
+ public:
+  ExecVectors(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) : argv_(argv) {
+    std::map<std::string, std::string> merged;
+    for (char** e = environ; *e; ++e) {
+      std::string kv = *e;
+      auto eq = kv.find('=');
+      if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    for (const auto& [k, v] : env) {
+      if (v.empty())
+        merged.erase(k);
+      else
+        merged[k] = v;
+    }
+    for (const auto& [k, v] : merged) envStrings_.push_back(k + "=" + v);
+    for (auto& s : envStrings_) envp_.push_back(s.data());
+    envp_.push_back(nullptr);
+    for (auto& s : argv_) args_.push_back(s.data());
+    args_.push_back(nullptr);
+  }
+  ExecVectors(const ExecVectors&) = delete;
+  ExecVectors& operator=(const ExecVectors&) = delete;
+  // Only returns when the exec failed.
+  void exec() { ::execve(args_[0], args_.data(), envp_.data()); }
+
+ private:
+  std::vector<std::string> argv_, envStrings_;
+  std::vector<char*> args_, envp_;
+};
+
 // Runs argv[0] (a path) to completion. `env` entries replace or add variables
 // (an empty value removes one). Killed after `timeoutSeconds`.
 inline ProcessResult runProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                                 const std::string& input = {}, const std::filesystem::path& cwd = {},
                                 double timeoutSeconds = 60) {
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e; ++e) {
-    std::string kv = *e;
-    auto eq = kv.find('=');
-    if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
-  }
-  for (const auto& [k, v] : env) {
-    if (v.empty())
-      merged.erase(k);
-    else
-      merged[k] = v;
-  }
-  std::vector<std::string> envStrings;
-  for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
-  std::vector<char*> envp, args;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argvCopy = argv;
-  for (auto& s : argvCopy) args.push_back(s.data());
-  args.push_back(nullptr);
+  ExecVectors vectors(argv, env);
   const std::string dir = cwd.string();
 
   int in[2], out[2], err[2];
@@ -86,7 +101,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv, const std:
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(127);
-    ::execve(args[0], args.data(), envp.data());
+    vectors.exec();
     ::_exit(127);
   }
   ::close(in[0]);
@@ -149,25 +164,7 @@ class BackgroundProcess {
  public:
   BackgroundProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                     const std::filesystem::path& cwd) {
-    std::map<std::string, std::string> merged;
-    for (char** e = environ; *e; ++e) {
-      std::string kv = *e;
-      auto eq = kv.find('=');
-      if (eq != std::string::npos) merged[kv.substr(0, eq)] = kv.substr(eq + 1);
-    }
-    for (const auto& [k, v] : env) {
-      if (v.empty())
-        merged.erase(k);
-      else
-        merged[k] = v;
-    }
-    std::vector<std::string> envStrings, argvCopy = argv;
-    for (const auto& [k, v] : merged) envStrings.push_back(k + "=" + v);
-    std::vector<char*> envp, args;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    for (auto& a : argvCopy) args.push_back(a.data());
-    args.push_back(nullptr);
+    ExecVectors vectors(argv, env);
     const std::string dir = cwd.string();
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -176,7 +173,7 @@ class BackgroundProcess {
       ::dup2(null, 1);
       ::dup2(null, 2);
       if (::chdir(dir.c_str()) != 0) ::_exit(127);
-      ::execve(args[0], args.data(), envp.data());
+      vectors.exec();
       ::_exit(127);
     }
   }
