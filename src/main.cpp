@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/command_line.h"
@@ -23,6 +24,11 @@ bool displayAvailable() {
     const char* v = std::getenv(name);
     if (v && *v) return true;
   }
+  // Qt platforms that draw without a display server (rendering pictures on a
+  // headless machine with "offscreen", say) count as a display when asked for.
+  const std::string_view platform = std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+  for (std::string_view own : {"offscreen", "minimal", "vnc", "linuxfb", "eglfs"})
+    if (platform.substr(0, platform.find(':')) == own) return true;
   return false;
 }
 

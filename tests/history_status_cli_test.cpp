@@ -56,7 +56,7 @@ class PreparedHome {
       const std::string_view kv(*e);
       bool drop = false;
       for (const char* name : {"HOME=", "XDG_DATA_HOME=", "CLAUDE_CONFIG_DIR=", "CODEX_HOME=", "TZ=", "DISPLAY=",
-                               "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS="})
+                               "WAYLAND_DISPLAY=", "DBUS_SESSION_BUS_ADDRESS=", "QT_QPA_PLATFORM="})
         drop |= kv.starts_with(name);
       if (!drop) env.emplace_back(kv);
     }

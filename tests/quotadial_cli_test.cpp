@@ -46,7 +46,8 @@ class Child {
     for (char** e = environ; *e; ++e) {
       std::string_view kv(*e);
       for (const char* drop : {"HOME=", "XDG_DATA_HOME=", "DISPLAY=", "WAYLAND_DISPLAY=", "NO_COLOR=",
-                               "DBUS_SESSION_BUS_ADDRESS=", "CLAUDE_CONFIG_DIR=", "CODEX_HOME=", "TSAN_OPTIONS="})
+                               "DBUS_SESSION_BUS_ADDRESS=", "CLAUDE_CONFIG_DIR=", "CODEX_HOME=", "TSAN_OPTIONS=",
+                               "QT_QPA_PLATFORM="})
         if (kv.starts_with(drop)) goto skip;
       env.emplace_back(kv);
     skip:;
