@@ -62,10 +62,13 @@ GlobalHotkey::GlobalHotkey(QDBusConnection bus, QObject* parent) : QObject(paren
   connect(&portal_, &PortalGlobalShortcuts::bound, this, [this](const QString& trigger) {
     AppLogger::shared().info("Global shortcut bound by the desktop portal" +
                              (trigger.isEmpty() ? std::string() : " as " + trigger.toStdString()));
+    // A portal that came back after the grab took over is the better of the two on Wayland.
+    if (backend_ == Backend::x11) releaseX11();
     setBackend(Backend::portal);
   });
   connect(&portal_, &PortalGlobalShortcuts::failed, this, [this](const QString& reason) {
     AppLogger::shared().info("Global shortcut: " + reason.toStdString());
+    if (backend_ == Backend::x11) return;
     if (portalFallsBackToX11_ && grabX11()) return;
     setBackend(Backend::none);
   });
@@ -138,18 +141,20 @@ bool GlobalHotkey::grabX11() {
 void GlobalHotkey::unregisterShortcut() {
   portal_.stop();
   portalFallsBackToX11_ = false;
+  if (backend_ == Backend::x11) releaseX11();
+  backend_ = Backend::none;
+}
+
+void GlobalHotkey::releaseX11() {
 #ifdef QUOTADIAL_HAVE_XCB
-  if (backend_ == Backend::x11) {
-    if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
-    const X11 x = x11();
-    if (x.connection) {
-      for (uint16_t extra : kIgnored)
-        xcb_ungrab_key(x.connection, static_cast<xcb_keycode_t>(keycode_), x.root, kWanted | extra);
-      xcb_flush(x.connection);
-    }
+  if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
+  const X11 x = x11();
+  if (x.connection) {
+    for (uint16_t extra : kIgnored)
+      xcb_ungrab_key(x.connection, static_cast<xcb_keycode_t>(keycode_), x.root, kWanted | extra);
+    xcb_flush(x.connection);
   }
 #endif
-  backend_ = Backend::none;
 }
 
 bool GlobalHotkey::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

@@ -44,6 +44,7 @@ class GlobalHotkey : public QObject, public QAbstractNativeEventFilter {
 
  private:
   bool grabX11();
+  void releaseX11();
   void setBackend(Backend b);
 
   PortalGlobalShortcuts portal_;

@@ -5,6 +5,7 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QPointer>
 
@@ -64,6 +65,16 @@ const QDBusArgument& operator>>(const QDBusArgument& in, PortalShortcut& shortcu
 PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {
   registerTypes();
+  // A portal that exits (a desktop restart, an update) takes the session with
+  // it; when one is there again, the shortcut is asked for again.
+  auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kService), bus_,
+                                          QDBusServiceWatcher::WatchForOwnerChange, this);
+  connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString&, const QString&, const QString& newOwner) {
+            if (!wanted_ || (!owner_.isEmpty() && newOwner == owner_)) return;
+            if (state_ != State::idle && state_ != State::failed) fail(QStringLiteral("the desktop portal went away"));
+            if (!newOwner.isEmpty()) start();
+          });
 }
 
 PortalGlobalShortcuts::~PortalGlobalShortcuts() { stop(); }
@@ -73,6 +84,7 @@ QString PortalGlobalShortcuts::nextToken() {
 }
 
 void PortalGlobalShortcuts::start() {
+  wanted_ = true;
   if (state_ != State::idle && state_ != State::failed) return;
   if (!bus_.isConnected()) {
     fail(QStringLiteral("no session bus"));
@@ -209,12 +221,18 @@ void PortalGlobalShortcuts::onActivated(const QDBusObjectPath& session, const QS
 }
 
 void PortalGlobalShortcuts::fail(const QString& reason) {
-  stop();
+  reset();
+  owner_.clear();
   state_ = State::failed;
   emit failed(reason);
 }
 
 void PortalGlobalShortcuts::stop() {
+  wanted_ = false;
+  reset();
+}
+
+void PortalGlobalShortcuts::reset() {
   ++generation_;
   unwatchRequest();
   if (!session_.isEmpty()) {

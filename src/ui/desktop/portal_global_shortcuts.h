@@ -40,7 +40,8 @@ class PortalGlobalShortcuts : public QObject {
   explicit PortalGlobalShortcuts(QDBusConnection bus, QObject* parent = nullptr);
   ~PortalGlobalShortcuts() override;
 
-  // Starts (or restarts after a failure); nothing happens while already under way or bound.
+  // Starts (or restarts after a failure); nothing happens while already under
+  // way or bound. From then on, until `stop`, a portal that restarts is asked again.
   void start();
   // Closes the portal session; the shortcut stops working.
   void stop();
@@ -68,6 +69,7 @@ class PortalGlobalShortcuts : public QObject {
   void watchRequest(const QString& path);
   void unwatchRequest();
   void fail(const QString& reason);
+  void reset();  // drops the session and any request under way
   QString nextToken();
 
   QDBusConnection bus_;
@@ -77,7 +79,8 @@ class PortalGlobalShortcuts : public QObject {
   QString session_;
   QString trigger_;
   unsigned tokens_ = 0;
-  unsigned generation_ = 0;  // drops answers that belong to an abandoned attempt
+  unsigned generation_ = 0;
+  bool wanted_ = false;  // drops answers that belong to an abandoned attempt
 };
 
 }  // namespace qd

@@ -53,6 +53,7 @@ class FakePortal : public QObject, protected QDBusContext {
            bus_.registerService(PortalGlobalShortcuts::kService);
   }
   uint version() const { return 1; }
+  QString connectionName() const { return bus_.name(); }
 
   void activate(const QString& session, const QString& id) {
     auto signal = QDBusMessage::createSignal(PortalGlobalShortcuts::kPath, PortalGlobalShortcuts::kInterface,
@@ -209,6 +210,27 @@ TEST_F(PortalShortcutTest, AsksForCtrlAltGAndTogglesOnlyOnItsOwnActivation) {
   portal.activate(session, "toggle");
   waitUntil([] { return false; }, 200);
   EXPECT_EQ(activated, 1);
+}
+
+TEST_F(PortalShortcutTest, APortalThatRestartsIsAskedAgain) {
+  auto first = std::make_unique<FakePortal>(bus.connect(), PortalScript{});
+  ASSERT_TRUE(first->serve());
+  GlobalHotkey hotkey(bus.connect());
+  std::vector<GlobalHotkey::Backend> changes;
+  QObject::connect(&hotkey, &GlobalHotkey::backendChanged, [&](GlobalHotkey::Backend b) { changes.push_back(b); });
+  hotkey.registerShortcut(true);
+  ASSERT_TRUE(waitUntil([&] { return hotkey.backend() == GlobalHotkey::Backend::portal; }));
+
+  // The portal exits: the shortcut is gone until a new portal binds it again.
+  QDBusConnection::disconnectFromBus(first->connectionName());
+  first.reset();
+  ASSERT_TRUE(waitUntil([&] { return hotkey.backend() == GlobalHotkey::Backend::none; }));
+  FakePortal second(bus.connect(), {});
+  ASSERT_TRUE(second.serve());
+  ASSERT_TRUE(waitUntil([&] { return hotkey.backend() == GlobalHotkey::Backend::portal; }));
+  EXPECT_EQ(second.requested.size(), 1);
+  EXPECT_EQ(changes, (std::vector{GlobalHotkey::Backend::portal, GlobalHotkey::Backend::none,
+                                  GlobalHotkey::Backend::portal}));
 }
 
 TEST_F(PortalShortcutTest, WithoutThePortalNothingIsHeldAndNothingWaits) {
