@@ -25,7 +25,8 @@ if [ "${WITH_XVFB:-0}" = 1 ] && command -v Xvfb >/dev/null; then
   export DISPLAY=:97 QT_QPA_PLATFORM=xcb
   sleep 1
 else
-  export DISPLAY=:0 QT_QPA_PLATFORM=offscreen  # DISPLAY only tells main() a desktop run is wanted
+  unset DISPLAY WAYLAND_DISPLAY
+  export QT_QPA_PLATFORM=offscreen
 fi
 BUS_ADDR="$(dbus-daemon --session --fork --print-address=1 --print-pid=3 3>"$TMP/bus.pid")"
 BUS_PID="$(cat "$TMP/bus.pid")"
