@@ -107,7 +107,7 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
     ctx.lastExtraUsage = [f = stages.lastExtraUsage]() -> std::optional<UiContext::Overage> {
       auto o2 = f();
       if (!o2) return std::nullopt;
-      return UiContext::Overage{o2->enabled, o2->usedGBP, std::nullopt};
+      return UiContext::Overage{o2->enabled, o2->usedGBP, o2->limitGBP};
     };
   if (stages.installBridge) ctx.repairBridge = [f = stages.installBridge] { return f().message; };
   ctx.bridgeStateText = stages.bridgeStateText;

@@ -33,7 +33,7 @@ void attachClaudeStages(LiveStages& stages) {
     auto oauth = ClaudeOAuthUsage::sharedIfMade();
     auto extra = oauth ? oauth->lastExtraUsage() : std::nullopt;
     if (!extra) return std::nullopt;
-    return NotificationManager::Overage{extra->enabled, extra->usedGBP};
+    return NotificationManager::Overage{extra->enabled, extra->usedGBP, extra->limitGBP};
   };
   auto toOutcome = [](const ClaudeStatusLineBridgeInstaller::Outcome& o) {
     return LiveStages::BridgeOutcome{o.message, o.status.previousCommand};

@@ -27,9 +27,12 @@ namespace qd {
 class NotificationManager {
  public:
   // The part of Claude's overage record that the budget alerts read.
+  // Claude's paid overage; the alerts read `enabled` and `usedGBP`, the
+  // overage card also the server's monthly limit.
   struct Overage {
     bool enabled = false;
     double usedGBP = 0;
+    std::optional<double> limitGBP;
   };
 
   // `sink` may be null (alerts are then dropped); it must outlive the manager.
