@@ -114,7 +114,7 @@ TEST_F(NotificationManagerTest, GatesSilenceEveryRuleAndLeaveLastFiredAlone) {
   auto runAll = [&](const AppSettings& s) {
     manager.evaluate({fiveHour(Provider::codex, 99)}, {}, s);
     manager.evaluateRunOut({{Provider::claude, q}}, s, clock.now());
-    manager.evaluateBudget(NotificationManager::Overage{true, 30}, s, clock.now());
+    manager.evaluateBudget(NotificationManager::Overage{true, 30, std::nullopt}, s, clock.now());
     manager.weeklyRecap("text", s, clock.now());
   };
   AppSettings off = settings;
@@ -154,20 +154,20 @@ TEST_F(NotificationManagerTest, RunOutNamesTheWeekdayAndTheDaysToSpare) {
 
 TEST_F(NotificationManagerTest, BudgetAlertsAtEightyAndOneHundredPercent) {
   settings.extraUsageBudgetGBP = 20;
-  manager.evaluateBudget(NotificationManager::Overage{true, 15.9}, settings, clock.now());
+  manager.evaluateBudget(NotificationManager::Overage{true, 15.9, std::nullopt}, settings, clock.now());
   EXPECT_TRUE(sink.delivered.empty());
-  manager.evaluateBudget(NotificationManager::Overage{true, 17.12}, settings, clock.now());
+  manager.evaluateBudget(NotificationManager::Overage{true, 17.12, std::nullopt}, settings, clock.now());
   ASSERT_EQ(sink.delivered.size(), 1u);
   EXPECT_EQ(sink.delivered[0].title, "Overage budget at 86%");
   EXPECT_EQ(sink.delivered[0].body, "Claude overage spend is \u00a317.12 of your \u00a320 budget.");
-  manager.evaluateBudget(NotificationManager::Overage{true, 21}, settings, clock.now());
+  manager.evaluateBudget(NotificationManager::Overage{true, 21, std::nullopt}, settings, clock.now());
   ASSERT_EQ(sink.delivered.size(), 2u);
   EXPECT_EQ(sink.delivered[1].title, "Overage budget reached");
   EXPECT_EQ(sink.delivered[1].body,
             "Claude overage spend is \u00a321.00 \u2014 at/over your \u00a320 budget.");
-  manager.evaluateBudget(NotificationManager::Overage{false, 50}, settings, clock.now());
+  manager.evaluateBudget(NotificationManager::Overage{false, 50, std::nullopt}, settings, clock.now());
   settings.extraUsageBudgetGBP = 0;
-  manager.evaluateBudget(NotificationManager::Overage{true, 50}, settings, clock.now());
+  manager.evaluateBudget(NotificationManager::Overage{true, 50, std::nullopt}, settings, clock.now());
   EXPECT_EQ(sink.delivered.size(), 2u);
 }
 
