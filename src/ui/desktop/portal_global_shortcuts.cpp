@@ -71,8 +71,11 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(QDBusConnection bus, QObject* paren
                                           QDBusServiceWatcher::WatchForOwnerChange, this);
   connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString&, const QString& newOwner) {
-            if (!wanted_ || (!owner_.isEmpty() && newOwner == owner_)) return;
-            if (state_ != State::idle && state_ != State::failed) fail(QStringLiteral("the desktop portal went away"));
+            if (!wanted_ || newOwner == owner_) return;
+            // While probing, the owner appearing is usually the portal being
+            // started by the probe itself; the probe's answer settles it.
+            if (state_ == State::probing) return;
+            if (!owner_.isEmpty()) fail(QStringLiteral("the desktop portal went away"));
             if (!newOwner.isEmpty()) start();
           });
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -53,7 +54,7 @@ class FakePortal : public QObject, protected QDBusContext {
            bus_.registerService(PortalGlobalShortcuts::kService);
   }
   uint version() const { return 1; }
-  QString connectionName() const { return bus_.name(); }
+  void release() { bus_.unregisterService(PortalGlobalShortcuts::kService); }
 
   void activate(const QString& session, const QString& id) {
     auto signal = QDBusMessage::createSignal(PortalGlobalShortcuts::kPath, PortalGlobalShortcuts::kInterface,
@@ -129,6 +130,12 @@ class PortalShortcutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!bus.available()) GTEST_SKIP() << "dbus-daemon is not installed";
+  }
+  // The portal exits: its name has no owner any more.
+  bool endPortal(FakePortal& portal) {
+    portal.release();
+    QDBusConnection observer = bus.connect();
+    return waitUntil([&] { return !observer.interface()->isServiceRegistered(PortalGlobalShortcuts::kService); });
   }
   PrivateBus bus;
 };
@@ -222,7 +229,7 @@ TEST_F(PortalShortcutTest, APortalThatRestartsIsAskedAgain) {
   ASSERT_TRUE(waitUntil([&] { return hotkey.backend() == GlobalHotkey::Backend::portal; }));
 
   // The portal exits: the shortcut is gone until a new portal binds it again.
-  QDBusConnection::disconnectFromBus(first->connectionName());
+  ASSERT_TRUE(endPortal(*first));
   first.reset();
   ASSERT_TRUE(waitUntil([&] { return hotkey.backend() == GlobalHotkey::Backend::none; }));
   FakePortal second(bus.connect(), {});
@@ -231,6 +238,23 @@ TEST_F(PortalShortcutTest, APortalThatRestartsIsAskedAgain) {
   EXPECT_EQ(second.requested.size(), 1);
   EXPECT_EQ(changes, (std::vector{GlobalHotkey::Backend::portal, GlobalHotkey::Backend::none,
                                   GlobalHotkey::Backend::portal}));
+}
+
+TEST_F(PortalShortcutTest, APortalThatStartsLaterIsAskedThen) {
+  GlobalHotkey hotkey(bus.connect());
+  hotkey.registerShortcut(true);
+  ASSERT_TRUE(waitUntil([&] { return hotkey.portal().state() == PortalGlobalShortcuts::State::failed; }, 3000));
+  FakePortal portal(bus.connect(), {});
+  ASSERT_TRUE(portal.serve());
+  EXPECT_TRUE(waitUntil([&] { return hotkey.backend() == GlobalHotkey::Backend::portal; }));
+  // Unregistering stops listening: a later portal is not asked.
+  hotkey.unregisterShortcut();
+  ASSERT_TRUE(endPortal(portal));
+  FakePortal later(bus.connect(), {});
+  ASSERT_TRUE(later.serve());
+  waitUntil([] { return false; }, 300);
+  EXPECT_TRUE(later.requested.isEmpty());
+  EXPECT_EQ(hotkey.backend(), GlobalHotkey::Backend::none);
 }
 
 TEST_F(PortalShortcutTest, WithoutThePortalNothingIsHeldAndNothingWaits) {
