@@ -7,21 +7,11 @@
 #include <cmath>
 
 #include "storage/atomic_file.h"
+#include "utilities/text.h"
 
 namespace qd::ClaudeEffortCalibration {
 
 namespace {
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-int64_t wholeSeconds(Timestamp t) {
-  const int64_t us = t.time_since_epoch().count();
-  return us / 1'000'000 - ((us % 1'000'000) < 0 ? 1 : 0);
-}
 
 void save(const std::filesystem::path& file, const Store& store) { (void)writeFileAtomically(file, encode(store)); }
 
@@ -82,10 +72,10 @@ void learn(const std::vector<UsageSnapshot>& snaps, const ClaudeStageContext& co
 
   Store store = load(context.ratesFile());
   // `learnedUpTo` is kept in whole seconds: compare to the second.
-  if (store.learnedUpTo && wholeSeconds(b.timestamp) <= wholeSeconds(*store.learnedUpTo)) return;
+  if (store.learnedUpTo && floorToSecond(b.timestamp) <= floorToSecond(*store.learnedUpTo)) return;
 
   const double rise = b.usedPercent - a.usedPercent;
-  if (lower(*a.effortLevel) == lower(*b.effortLevel) && a.resetAt == b.resetAt && rise >= 1.0) {
+  if (asciiLowercase(*a.effortLevel) == asciiLowercase(*b.effortLevel) && a.resetAt == b.resetAt && rise >= 1.0) {
     const std::optional<int64_t> sinceA = context.tokensSince ? context.tokensSince(a.timestamp) : std::optional<int64_t>(0);
     const std::optional<int64_t> sinceB = context.tokensSince ? context.tokensSince(b.timestamp) : std::optional<int64_t>(0);
     // Counts still being made: examine this pair again on a later call instead of
@@ -94,7 +84,7 @@ void learn(const std::vector<UsageSnapshot>& snaps, const ClaudeStageContext& co
     const int64_t tokens = *sinceA - *sinceB;
     if (tokens >= 1) {
       const double m = rise / static_cast<double>(tokens);
-      const std::string effort = lower(*a.effortLevel);
+      const std::string effort = asciiLowercase(*a.effortLevel);
       auto it = store.byEffort.find(effort);
       if (it != store.byEffort.end() && it->second.samples != 0)
         it->second = Rate{0.35 * m + 0.65 * it->second.pctPerToken, it->second.samples + 1};
@@ -102,14 +92,14 @@ void learn(const std::vector<UsageSnapshot>& snaps, const ClaudeStageContext& co
         store.byEffort[effort] = Rate{m, 1};
     }
   }
-  store.learnedUpTo = Timestamp{std::chrono::seconds{wholeSeconds(b.timestamp)}};
+  store.learnedUpTo = floorToSecond(b.timestamp);
   save(context.ratesFile(), store);
 }
 
 std::optional<double> measuredScale(std::optional<std::string_view> current, std::optional<std::string_view> recent,
                                     const ClaudeStageContext& context) {
   if (!current || !recent) return std::nullopt;
-  const std::string c = lower(*current), r = lower(*recent);
+  const std::string c = asciiLowercase(*current), r = asciiLowercase(*recent);
   if (c == r) return std::nullopt;
   const Store store = load(context.ratesFile());
   auto ci = store.byEffort.find(c), ri = store.byEffort.find(r);

@@ -1,11 +1,11 @@
 #include "forecasting/scenario_engine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "forecasting/scenario_multipliers.h"
 #include "utilities/number_formatting.h"
+#include "utilities/text.h"
 
 namespace qd::ScenarioEngine {
 
@@ -14,11 +14,6 @@ namespace {
 constexpr double kMaxProjection = 140;
 constexpr const char* kEffortAssumption = "Estimate based on conservative default multipliers.";
 constexpr const char* kAssumedHigh = "Current effort unknown; assumed high.";
-
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 struct Inputs {
   double used;
@@ -55,7 +50,7 @@ std::vector<ScenarioResult> scenarios(Provider provider, double currentUsed, dou
   const std::vector<std::string>& ladder = provider == Provider::claude ? M::claudeLadder() : M::codexLadder();
 
   const bool effortKnown = snapshot.effortLevel.has_value();
-  const std::string level = effortKnown ? lower(*snapshot.effortLevel) : "high";
+  const std::string level = effortKnown ? asciiLowercase(*snapshot.effortLevel) : "high";
   const double current = effortKnown ? M::lookup(table, level).value_or(1.0) : 1.0;
 
   std::vector<std::string> effortAssumptions{kEffortAssumption};
@@ -81,7 +76,7 @@ std::vector<ScenarioResult> scenarios(Provider provider, double currentUsed, dou
   }
 
   if (provider == Provider::codex) {
-    const auto speed = snapshot.speedMode ? M::lookup(M::codexSpeed(), lower(*snapshot.speedMode)) : std::nullopt;
+    const auto speed = snapshot.speedMode ? M::lookup(M::codexSpeed(), asciiLowercase(*snapshot.speedMode)) : std::nullopt;
     const bool fastInUse = speed && *speed > 1.0;
     const double m = fastInUse ? *speed : M::lookup(M::codexSpeed(), "fast-gpt-5.5").value_or(2.5);
     char assumption[96];

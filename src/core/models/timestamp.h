@@ -17,6 +17,9 @@ using Timestamp = std::chrono::time_point<std::chrono::system_clock, std::chrono
 // `to - from` in seconds (negative when `to` is earlier).
 [[nodiscard]] double secondsBetween(Timestamp from, Timestamp to);
 [[nodiscard]] Timestamp addSeconds(Timestamp t, double seconds);
+// The whole second at or before `t` (files carry whole seconds, so "as old as"
+// is judged to the second).
+[[nodiscard]] inline Timestamp floorToSecond(Timestamp t) { return std::chrono::floor<std::chrono::seconds>(t); }
 
 // "2026-12-07T04:59:59Z": UTC, no fraction (the form every file of the system writes).
 [[nodiscard]] std::string formatISO8601(Timestamp t);

@@ -11,6 +11,7 @@
 #include "forecasting/claude_effort_calibration.h"
 #include "forecasting/scenario_multipliers.h"
 #include "storage/atomic_file.h"
+#include "utilities/text.h"
 
 namespace qd::ClaudeEstimator {
 
@@ -19,19 +20,6 @@ namespace {
 constexpr double kLiveFreshSeconds = 1200;
 constexpr double kMaxPercent = 140;
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// Times in the file have whole seconds, so "as old as the anchor" is judged to the second.
-int64_t wholeSeconds(Timestamp t) {
-  const int64_t us = t.time_since_epoch().count();
-  return us / 1'000'000 - ((us % 1'000'000) < 0 ? 1 : 0);
-}
-
-Timestamp truncatedToSeconds(Timestamp t) { return Timestamp{std::chrono::seconds{wholeSeconds(t)}}; }
 
 nlohmann::ordered_json encodeWindow(const WindowAnchor& w) {
   nlohmann::ordered_json j;
@@ -127,7 +115,8 @@ void calibrate(const UsageSnapshot& s, const ClaudeStageContext& context) {
   if (s.windowKind == WindowKind::fiveHour) slot = &anchor.fiveHour;
   else if (s.windowKind == WindowKind::sevenDay || s.windowKind == WindowKind::weekly) slot = &anchor.sevenDay;
   const std::optional<WindowAnchor> existing = slot ? *slot : anchor.sevenDay;
-  if (existing && wholeSeconds(existing->capturedAt) >= wholeSeconds(s.timestamp)) return;
+  // Times in the file have whole seconds, so "as old as the anchor" is judged to the second.
+  if (existing && floorToSecond(existing->capturedAt) >= floorToSecond(s.timestamp)) return;
   if (existing && (s.usedPercent <= existing->usedPercent - 12 ||
                    secondsBetween(existing->resetAt, *s.resetAt) > 600)) {
     if (context.logInfo) {
@@ -142,7 +131,7 @@ void calibrate(const UsageSnapshot& s, const ClaudeStageContext& context) {
   const int64_t tokens = context.tokens(windowStart);
   if (tokens < 1 || !slot) return;
   *slot = WindowAnchor{s.usedPercent, s.usedPercent / static_cast<double>(tokens), *s.resetAt,
-                       *s.windowDurationMins, truncatedToSeconds(s.timestamp)};
+                       *s.windowDurationMins, floorToSecond(s.timestamp)};
   saveAnchor(context.anchorFile(), anchor);
 }
 
@@ -248,7 +237,7 @@ double claudeEffortScale(Provider provider, const std::vector<UsageSnapshot>& sn
     if (!recent || s.timestamp > recent->timestamp) recent = &s;
   }
   if (!recent) return 1.0;
-  const std::string now = lower(*current->effortLevel), before = lower(*recent->effortLevel);
+  const std::string now = asciiLowercase(*current->effortLevel), before = asciiLowercase(*recent->effortLevel);
   if (now == before) return 1.0;
   if (auto measured = ClaudeEffortCalibration::measuredScale(now, before, context)) return *measured;
   const auto& table = ScenarioMultipliers::claudeEffort();

@@ -10,6 +10,7 @@
 #include "providers/claude/credential_store.h"
 #include "utilities/curl_http_client.h"
 #include "utilities/app_logger.h"
+#include "utilities/text.h"
 
 namespace qd {
 
@@ -42,11 +43,6 @@ std::optional<std::string> stringMember(const OJson& object, const char* key) {
   auto it = object.find(key);
   if (it == object.end() || !it->is_string()) return std::nullopt;
   return it->get<std::string>();
-}
-
-std::string lowercased(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
 }
 
 struct WindowMapping {
@@ -264,7 +260,7 @@ std::uint64_t ClaudeOAuthUsage::completedFetches() const {
 bool ClaudeOAuthUsage::isPooledAccount() const {
   std::lock_guard lock(mutex_);
   if (!subscriptionType_) return false;
-  const std::string type = lowercased(*subscriptionType_);
+  const std::string type = asciiLowercase(*subscriptionType_);
   return type.find("team") != std::string::npos || type.find("enterprise") != std::string::npos;
 }
 
