@@ -29,16 +29,8 @@ TEST(PreviewPicture, RendersTheScreensToAPngWithoutADisplay) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}) env.remove(name);
+    QProcessEnvironment env = bus.childEnvironment(home);
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("HOME", home.path());
-    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    env.insert("XDG_DATA_HOME", home.filePath("data"));
-    env.insert("XDG_RUNTIME_DIR", home.path());
-    env.insert("CODEX_HOME", home.filePath("codex"));
-    env.insert("CLAUDE_CONFIG_DIR", home.filePath("claude"));
-    if (bus.available()) env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
 
     const QString png = home.filePath("out.png");
     QProcess app;

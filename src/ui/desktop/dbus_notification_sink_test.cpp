@@ -2,37 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/desktop_peers.h"
 #include "testing/private_bus.h"
 
 namespace qd {
 namespace {
 
+using testing::FakeNotificationServer;
 using testing::PrivateBus;
 using testing::waitUntil;
-
-// Stands in for the desktop's notification daemon.
-class FakeNotificationServer : public QObject {
-  Q_OBJECT
- public:
-  struct Shown {
-    uint replaces;
-    QString summary, body;
-  };
-  QList<Shown> shown;
-  uint nextId = 40;
- public slots:
-  uint Notify(const QString&, uint replaces, const QString&, const QString& summary, const QString& body,
-              const QStringList&, const QVariantMap&, int) {
-    shown.append({replaces, summary, body});
-    return replaces ? replaces : ++nextId;
-  }
-  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
-    vendor = "test";
-    version = "1";
-    spec = "1.2";
-    return "fake";
-  }
-};
 
 class NotificationBusTest : public ::testing::Test {
  protected:
@@ -45,9 +23,7 @@ class NotificationBusTest : public ::testing::Test {
 TEST_F(NotificationBusTest, AlertsReachTheServerAndReplaceTheirEarlierBubble) {
   QDBusConnection serverBus = bus.connect();
   FakeNotificationServer server;
-  ASSERT_TRUE(serverBus.registerObject("/org/freedesktop/Notifications", "org.freedesktop.Notifications", &server,
-                                       QDBusConnection::ExportAllSlots));
-  ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
+  ASSERT_TRUE(server.serve(serverBus));
 
   DBusNotificationSink sink(bus.connect());
   std::optional<bool> granted;
@@ -78,5 +54,3 @@ TEST_F(NotificationBusTest, NoServerMeansNoAuthorisation) {
 
 }  // namespace
 }  // namespace qd
-
-#include "dbus_notification_sink_test.moc"

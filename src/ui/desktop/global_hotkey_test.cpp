@@ -38,17 +38,9 @@ TEST(GlobalHotkeyOnX11, CtrlAltGOpensAndClosesTheScreens) {
   QProcess server;
   server.start(xvfb, {display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
   ASSERT_TRUE(server.waitForStarted(5000));
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  QProcessEnvironment env = bus.childEnvironment(home);
   env.insert("DISPLAY", display);
   env.insert("QT_QPA_PLATFORM", "xcb");
-  env.insert("HOME", home.path());
-  env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-  env.insert("XDG_DATA_HOME", home.filePath("data"));
-  env.insert("XDG_RUNTIME_DIR", home.path());
-  env.insert("CODEX_HOME", home.filePath("codex"));
-  env.insert("CLAUDE_CONFIG_DIR", home.filePath("claude"));
-  env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
-  env.remove("WAYLAND_DISPLAY");
   // Wait for the X server to answer.
   ASSERT_TRUE(waitUntil([&] { return run(xdotool, {"getmouselocation"}, env).contains("x:"); }, 10000));
 

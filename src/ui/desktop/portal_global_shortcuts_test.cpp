@@ -22,7 +22,7 @@ using testing::waitUntil;
 // What the fake portal answers; each field may be made hostile.
 struct PortalScript {
   uint createCode = 0;
-  std::optional<QVariant> sessionHandle;  // default: the path built from the token; invalid: none
+  std::optional<QVariant> sessionHandle{};  // default: the path built from the token; invalid: none
   uint bindCode = 0;
   bool listShortcuts = true;
   QString boundId = PortalGlobalShortcuts::kShortcutId;

@@ -5,7 +5,9 @@
 #include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <atomic>
 #include <functional>
 
@@ -50,6 +52,22 @@ class PrivateBus {
 
   [[nodiscard]] bool available() const { return !address_.isEmpty(); }
   [[nodiscard]] const QString& address() const { return address_; }
+
+  // The environment for a run of the real executable: this process's, with the
+  // home, settings, data and tool folders inside `home`, no display, and this
+  // bus as the session bus (none when the bus is unavailable).
+  [[nodiscard]] QProcessEnvironment childEnvironment(const QTemporaryDir& home) const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}) env.remove(name);
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    env.insert("XDG_DATA_HOME", home.filePath("data"));
+    env.insert("XDG_RUNTIME_DIR", home.path());
+    env.insert("CODEX_HOME", home.filePath("codex"));
+    env.insert("CLAUDE_CONFIG_DIR", home.filePath("claude"));
+    if (available()) env.insert("DBUS_SESSION_BUS_ADDRESS", address_);
+    return env;
+  }
 
   // A new client connection (each has its own unique name on the bus).
   QDBusConnection connect() {

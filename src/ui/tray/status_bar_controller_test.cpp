@@ -10,37 +10,13 @@
 #include "storage/snapshot_store.h"
 #include "tray/dbus_menu.h"
 #include "popover/popover_view.h"
+#include "testing/desktop_peers.h"
 #include "testing/ui_test_support.h"
 
 namespace qd {
 namespace {
 
 using namespace testing;
-
-class Watcher : public QObject {
-  Q_OBJECT
- public:
-  QStringList registered;
- public slots:
-  void RegisterStatusNotifierItem(const QString& service) { registered << service; }
-};
-
-class NotificationServer : public QObject {
-  Q_OBJECT
- public:
-  QStringList summaries, bodies;
- public slots:
-  uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body, const QStringList&,
-              const QVariantMap&, int) {
-    summaries << summary;
-    bodies << body;
-    return 7;
-  }
-  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
-    vendor = version = spec = "1";
-    return "fake";
-  }
-};
 
 class TrayControllerTest : public ::testing::Test {
  protected:
@@ -64,10 +40,8 @@ TEST_F(TrayControllerTest, WithoutATrayHostTheFloatingWindowIsUsed) {
 
 TEST_F(TrayControllerTest, ActivateFromTheHostOpensAndClosesThePopover) {
   QDBusConnection host = bus.connect();
-  Watcher watcher;
-  ASSERT_TRUE(host.registerObject("/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", &watcher,
-                                  QDBusConnection::ExportAllSlots));
-  ASSERT_TRUE(host.registerService("org.kde.StatusNotifierWatcher"));
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
   UiFixture f;
   StatusBarController controller(f.ctx, bus.connect(), false);
   ASSERT_TRUE(waitUntil([&] { return controller.item().hostAvailable(); }));
@@ -89,10 +63,8 @@ TEST_F(TrayControllerTest, ActivateFromTheHostOpensAndClosesThePopover) {
 // property, read its layout and send clicks back, as a tray host does.
 TEST_F(TrayControllerTest, TheExportedMenuListsTheActionsAndRunsTheClickedOne) {
   QDBusConnection host = bus.connect();
-  Watcher watcher;
-  ASSERT_TRUE(host.registerObject("/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", &watcher,
-                                  QDBusConnection::ExportAllSlots));
-  ASSERT_TRUE(host.registerService("org.kde.StatusNotifierWatcher"));
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
   UiFixture f;
   StatusBarController controller(f.ctx, bus.connect(), false);
   ASSERT_TRUE(waitUntil([&] { return controller.item().hostAvailable(); }));
@@ -156,10 +128,8 @@ TEST_F(TrayControllerTest, TooltipAndLabelFollowTheState) {
 
 TEST_F(TrayControllerTest, AnAlertFromTheRulesReachesTheNotificationServer) {
   QDBusConnection serverBus = bus.connect();
-  NotificationServer server;
-  ASSERT_TRUE(serverBus.registerObject("/org/freedesktop/Notifications", "org.freedesktop.Notifications", &server,
-                                       QDBusConnection::ExportAllSlots));
-  ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
+  FakeNotificationServer server;
+  ASSERT_TRUE(server.serve(serverBus));
   DBusNotificationSink sink(bus.connect());
   // The store holds one Codex 5-hour reading above the default 70 % threshold.
   UiFixture f(std::vector<std::string>{}, false, [&](AppStateOptions& o) {
@@ -175,12 +145,11 @@ TEST_F(TrayControllerTest, AnAlertFromTheRulesReachesTheNotificationServer) {
     s.notificationsEnabled = true;
   });
   f.state->refresh();
-  ASSERT_TRUE(waitUntil([&] { return !server.summaries.isEmpty(); }, 10000));
-  EXPECT_TRUE(server.summaries.first().contains("Codex")) << server.summaries.first().toStdString();
-  EXPECT_FALSE(server.bodies.first().isEmpty());
+  ASSERT_TRUE(waitUntil([&] { return !server.shown.isEmpty(); }, 10000));
+  EXPECT_TRUE(server.shown.first().summary.contains("Codex")) << server.shown.first().summary.toStdString();
+  EXPECT_FALSE(server.shown.first().body.isEmpty());
 }
 
 }  // namespace
 }  // namespace qd
 
-#include "status_bar_controller_test.moc"

@@ -7,29 +7,16 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
+#include "testing/desktop_peers.h"
 #include "testing/private_bus.h"
 #include "tray/tray_icon.h"
 
 namespace qd {
 namespace {
 
+using testing::FakeTrayWatcher;
 using testing::PrivateBus;
 using testing::waitUntil;
-
-// Stands in for the desktop's tray host.
-class FakeWatcher : public QObject {
-  Q_OBJECT
- public:
-  QStringList registered;
- public slots:
-  void RegisterStatusNotifierItem(const QString& service) { registered << service; }
-};
-
-bool serveWatcher(QDBusConnection& bus, FakeWatcher& watcher) {
-  return bus.registerObject("/StatusNotifierWatcher", "org.kde.StatusNotifierWatcher", &watcher,
-                            QDBusConnection::ExportAllSlots) &&
-         bus.registerService("org.kde.StatusNotifierWatcher");
-}
 
 // Reads one property of the item through the bus, as a host would.
 QVariant readProperty(QDBusConnection& bus, const QString& service, const QString& name) {
@@ -51,8 +38,8 @@ class TrayBusTest : public ::testing::Test {
 
 TEST_F(TrayBusTest, RegistersWithTheWatcherAndExposesLabelTooltipAndIcon) {
   QDBusConnection host = bus.connect();
-  FakeWatcher watcher;
-  ASSERT_TRUE(serveWatcher(host, watcher));
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
 
   StatusNotifierItem item(bus.connect());
   item.setIcon(drawTrayIcon(ForecastStatus::watch, Theme::darkTheme()));
@@ -82,8 +69,8 @@ TEST_F(TrayBusTest, RegistersWithTheWatcherAndExposesLabelTooltipAndIcon) {
 
 TEST_F(TrayBusTest, ActivateAndContextMenuReachTheOwner) {
   QDBusConnection host = bus.connect();
-  FakeWatcher watcher;
-  ASSERT_TRUE(serveWatcher(host, watcher));
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
   StatusNotifierItem item(bus.connect());
   item.start();
   ASSERT_TRUE(waitUntil([&] { return item.hostAvailable(); }));
@@ -112,8 +99,8 @@ TEST_F(TrayBusTest, WithoutWatcherThereIsNoHostUntilOneAppears) {
   EXPECT_FALSE(item.hostAvailable());
 
   QDBusConnection host = bus.connect();
-  FakeWatcher watcher;
-  ASSERT_TRUE(serveWatcher(host, watcher));
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
   ASSERT_TRUE(waitUntil([&] { return item.hostAvailable(); }));
   EXPECT_EQ(watcher.registered, QStringList{item.serviceName()});
 
@@ -125,5 +112,3 @@ TEST_F(TrayBusTest, WithoutWatcherThereIsNoHostUntilOneAppears) {
 
 }  // namespace
 }  // namespace qd
-
-#include "status_notifier_item_test.moc"
