@@ -68,27 +68,15 @@ QToolButton* ForecastCard::focusPicker() {
 }
 
 QWidget* ForecastCard::basisControl() {
-  auto* w = new QWidget;
-  w->setObjectName(QStringLiteral("segments"));
-  w->setAttribute(Qt::WA_StyledBackground, true);
-  auto* h = new QHBoxLayout(w);
-  h->setContentsMargins(3, 3, 3, 3);
-  h->setSpacing(2);
+  QHBoxLayout* h = nullptr;
+  QWidget* w = Ui::segmentTrack(h);
   const ForecastBasis current = ctx_.state->settings().forecastBasis;
   std::weak_ptr<AppState> weak = ctx_.state;
   for (ForecastBasis basis : allCases<ForecastBasis>()) {
-    auto* seg = new QToolButton;
-    seg->setObjectName(QStringLiteral("segment"));
-    seg->setText(QString::fromUtf8(label(basis).data()));
-    seg->setCheckable(true);
-    seg->setChecked(basis == current);
-    seg->setFont(Theme::font(10, QFont::Medium));
-    seg->setToolTip(QString::fromUtf8(helpText(basis).data()));
-    seg->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    seg->setCursor(Qt::PointingHandCursor);
-    QObject::connect(seg, &QToolButton::clicked, seg, [weak, basis] {
+    auto* seg = Ui::segment(QString::fromUtf8(label(basis).data()), basis == current, 10, QFont::Medium, [weak, basis] {
       if (auto st = weak.lock()) st->setBasis(basis);
     });
+    seg->setToolTip(QString::fromUtf8(helpText(basis).data()));
     h->addWidget(seg);
   }
   return w;
@@ -105,24 +93,13 @@ bool ForecastCard::build(QVBoxLayout* layout) {
 
   const auto tabs = tabProviders();
   if (tabs.size() >= 2) {
-    auto* w = new QWidget;
-    w->setObjectName(QStringLiteral("segments"));
-    w->setAttribute(Qt::WA_StyledBackground, true);
-    auto* h = new QHBoxLayout(w);
-    h->setContentsMargins(3, 3, 3, 3);
-    h->setSpacing(2);
+    QHBoxLayout* h = nullptr;
+    QWidget* w = Ui::segmentTrack(h);
     for (Provider p : tabs) {
-      auto* tab = new QToolButton;
-      tab->setObjectName(QStringLiteral("segment"));
-      tab->setText(QString::fromUtf8(displayName(p).data()));
-      tab->setCheckable(true);
-      tab->setChecked(p == provider);
-      tab->setFont(Theme::font(11, QFont::DemiBold));
-      tab->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-      tab->setProperty("providerTab", true);
-      QObject::connect(tab, &QToolButton::clicked, tab, [weak, p] {
+      auto* tab = Ui::segment(QString::fromUtf8(displayName(p).data()), p == provider, 11, QFont::DemiBold, [weak, p] {
         if (auto st = weak.lock()) st->setFocusedProvider(p);
       });
+      tab->setProperty("providerTab", true);
       h->addWidget(tab);
     }
     layout->addWidget(w);

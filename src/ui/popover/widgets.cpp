@@ -60,6 +60,32 @@ QFrame* divider() {
   return f;
 }
 
+QWidget* segmentTrack(QHBoxLayout*& layout) {
+  auto* w = new QWidget;
+  w->setObjectName(QStringLiteral("segments"));
+  w->setAttribute(Qt::WA_StyledBackground, true);
+  layout = new QHBoxLayout(w);
+  layout->setContentsMargins(3, 3, 3, 3);
+  layout->setSpacing(2);
+  return w;
+}
+
+QToolButton* segment(const QString& title, bool checked, double points, QFont::Weight weight,
+                     std::function<void()> clicked) {
+  auto* b = new QToolButton;
+  b->setObjectName(QStringLiteral("segment"));
+  b->setText(title);
+  b->setCheckable(true);
+  b->setChecked(checked);
+  b->setFont(Theme::font(points, weight));
+  b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  b->setCursor(Qt::PointingHandCursor);
+  QObject::connect(b, &QToolButton::clicked, b, [clicked = std::move(clicked)] {
+    if (clicked) clicked();
+  });
+  return b;
+}
+
 QToolButton* iconButton(const QString& name, const QString& hint, std::function<void()> action) {
   const Theme t = Theme::current();
   auto* b = new QToolButton;

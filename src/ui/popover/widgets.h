@@ -30,6 +30,11 @@ QToolButton* iconButton(const QString& name, const QString& hint, std::function<
 QPushButton* button(const QString& title, std::function<void()> action, bool prominent = false, bool small = false);
 QWidget* hbox(std::initializer_list<QWidget*> widgets, int spacing = 6, bool stretchAtEnd = false);
 QWidget* spacer();  // an expanding horizontal gap
+// A segmented control: the rounded track, whose layout takes `segment`s.
+QWidget* segmentTrack(QHBoxLayout*& layout);
+// One checkable segment of equal share; `clicked` runs when it is pressed.
+QToolButton* segment(const QString& title, bool checked, double points, QFont::Weight weight,
+                     std::function<void()> clicked);
 QColor toneColour(int tone, const Theme& t);
 
 // An on/off switch; its accessible name is the setting's label.
