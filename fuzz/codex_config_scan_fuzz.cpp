@@ -1,4 +1,4 @@
-// Runs the Codex configuration line scan over arbitrary text.
+// Reads arbitrary text as the Codex configuration (TOML).
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libsimdjson-dev libre2-dev libcurl4-openssl-dev
+  nlohmann-json3-dev libsimdjson-dev libre2-dev libcurl4-openssl-dev libtomlplusplus-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev fonts-dejavu-core
   dbus xvfb xdotool x11-utils
 )

@@ -877,6 +877,8 @@ std::string AppState::diagnosticsText() const {
   std::string bridge = options_.stages.bridgeStateText ? options_.stages.bridgeStateText()
                                                         : (settings_.claudeBridgeInstalled ? "installed" : "notInstalled");
   lines.push_back("claude bridge: " + bridge);
+  if (history_)
+    for (const std::string& note : history_->pricingNotes()) lines.push_back(note);
   if (auto err = AppLogger::shared().lastError()) lines.push_back("last error: " + *err);
 
   std::string text;

@@ -50,8 +50,10 @@ class FakeFigures final : public UsageFigures {
     done();
   }
   void setOnChange(std::function<void()> fn) override { onChange = std::move(fn); }
+  std::vector<std::string> pricingNotes() const override { return notes; }
 
   double average = 0;
+  std::vector<std::string> notes;
   std::vector<std::int64_t> weeks;
   std::optional<std::pair<int, int>> peak;
   std::vector<std::pair<std::string, std::int64_t>> days;
@@ -521,9 +523,15 @@ TEST_F(AppStateTest, DiagnosticsTextDescribesTheStateAndIsRedacted) {
   stages.bridgeStateText = [] { return std::string("installed"); };
   AppLogger::shared().resetLastError();
   AppLogger::shared().error("fetch failed for someone@example.com with key_abcdefghij");
+  figures->notes = {"prices: /usr/share/quotadial/pricing.json",
+                    "Claude Code models priced by family fallback: claude-opus-5"};
   auto state = make({"--demo"}, stages);
   settle(*state);
   const std::string text = state->diagnosticsText();
+  EXPECT_NE(text.find("\nprices: /usr/share/quotadial/pricing.json\nClaude Code models priced by family fallback: "
+                      "claude-opus-5"),
+            std::string::npos)
+      << text;
   EXPECT_EQ(text.rfind("Quotadial diagnostics\nmode: demo\nlast update: 2027-01-15 08:00:00 +0000\n", 0), 0u)
       << text;
   EXPECT_NE(text.find("\nCodex: demo\n  5h: used 22%, status Safe, burn "), std::string::npos) << text;

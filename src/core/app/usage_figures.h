@@ -32,6 +32,10 @@ class UsageFigures {
   [[nodiscard]] virtual std::vector<std::pair<std::string, std::int64_t>> recentSeries(Provider provider, int days,
                                                                                        Timestamp now) const = 0;
 
+  // Where spend prices came from, and the models priced by a family fallback
+  // ("claude-opus-9 (Claude Code)"), for the diagnostics text.
+  [[nodiscard]] virtual std::vector<std::string> pricingNotes() const { return {}; }
+
   // Rescans the transcripts in the background; `done` runs on the main thread.
   virtual void rescan(std::function<void()> done) = 0;
   // Called on the main thread whenever the history's cache changed.

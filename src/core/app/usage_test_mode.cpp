@@ -4,7 +4,6 @@
 
 #include "app/command_line.h"
 
-#include "forecasting/pricing.h"
 #include "forecasting/usage_history.h"
 #include "utilities/number_formatting.h"
 #include "utilities/ports/clock.h"
@@ -37,7 +36,7 @@ std::string usageTestReport(const UsageHistory& history, Timestamp now) {
     const double average = history.averageDailyTokens(p, 7, now);
     out += "  avg/day: " + NumberFormatting::tokens(static_cast<int64_t>(average)) + "\n";
     const double spend = history.costUSD(p, addSeconds(now, -604800));
-    std::snprintf(buf, sizeof buf, "  est spend 7d: $%.2f (~\u00a3%.2f)\n", spend, spend * Pricing::usdToGbp);
+    std::snprintf(buf, sizeof buf, "  est spend 7d: $%.2f (~\u00a3%.2f)\n", spend, spend * NumberFormatting::usdToGbp);
     out += buf;
   }
   if (const auto peak = history.peakWindow(4)) {

@@ -11,6 +11,7 @@
 
 #include "app/manual_main_loop.h"
 #include "forecasting/usage_history.h"
+#include "testing/shipped_prices.h"
 
 namespace qd {
 namespace {
@@ -47,6 +48,7 @@ class UsageReportTest : public ::testing::Test {
     o.codexDirectories = {(root_ / "sessions").string()};
     o.cacheFile = (root_ / "cache.json").string();
     o.clock = &clock;
+    o.prices = qd::testing::shippedPrices();
     return o;
   }
   ManualClock clock{at("2025-03-10T12:00:00Z")};
@@ -83,7 +85,7 @@ TEST_F(UsageReportTest, PrintsSevenDaysAverageSpendAndPeak) {
       "  2025-03-09: 999  (999)\n"
       "  2025-03-10: 2M  (1500000)\n"
       "  avg/day: 750K\n"
-      "  est spend 7d: $22.50 (~\u00a317.78)\n"
+      "  est spend 7d: $7.50 (~\u00a35.93)\n"
       "\nPeak window (local): 00:00-04:00\n"
       "\n";
   EXPECT_EQ(usageTestReport(history, at("2025-03-10T12:00:00Z")), expected);

@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -173,18 +174,6 @@ void setTimestamp(std::string_view ts, TranscriptLineUsage& u) {
   u.time = parseISO8601(ts);
 }
 
-int64_t satAdd(int64_t a, int64_t b) {
-  int64_t r;
-  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
-  return r;
-}
-
-int64_t satMul(int64_t a, int64_t b) {
-  int64_t r;
-  if (__builtin_mul_overflow(a, b, &r)) return ((a < 0) != (b < 0)) ? INT64_MIN : INT64_MAX;
-  return r;
-}
-
 }  // namespace
 
 uint64_t transcriptDedupKey(std::string_view messageId, std::string_view requestId) {
@@ -212,7 +201,20 @@ struct TranscriptLineParser::Impl {
   od::parser parser;
   std::string scratch;  // padded copy for the unpadded entry points
 
+  std::shared_ptr<const PriceList> prices;
+  std::string model;  // the model of the last priced line
+
   explicit Impl(size_t maxLine) : parser(maxLine) {}
+
+  void price(Provider provider, std::optional<std::string_view> name, const RequestTokens& tokens,
+             TranscriptLineUsage& u) {
+    model.assign(name.value_or(std::string_view()));
+    u.model = model;
+    if (!prices) return;
+    const PriceList::Quote q = prices->quote(provider, name);
+    u.pricedByFallback = q.fallback;
+    if (q.rates) u.costNano = PriceList::costNano(*q.rates, tokens);
+  }
 
   // Iterates `line` as a document whose root must be an object; `fieldFn` is
   // called with each top-level field and must consume its value.
@@ -238,6 +240,8 @@ struct TranscriptLineParser::Impl {
 TranscriptLineParser::TranscriptLineParser(size_t maxLineBytes)
     : impl_(std::make_unique<Impl>(maxLineBytes)) {}
 TranscriptLineParser::~TranscriptLineParser() = default;
+
+void TranscriptLineParser::setPrices(std::shared_ptr<const PriceList> prices) { impl_->prices = std::move(prices); }
 
 std::optional<TranscriptLineUsage> TranscriptLineParser::claude(std::string_view line, size_t capacity) {
   std::string_view timestamp;
@@ -313,20 +317,19 @@ std::optional<TranscriptLineUsage> TranscriptLineParser::claude(std::string_view
   std::optional<std::string_view> model;
   if (messageIsObject && hasMessageModel) model = messageModel;
   else if (hasTopModel) model = topModel;
-  const Pricing::RateMilli r = Pricing::claudeRateMilli(model);
 
   TranscriptLineUsage u;
   u.tokens = tokens;
-  u.costNano = satAdd(satAdd(satMul(usage->input, r.input), satMul(usage->output, r.output)),
-                      satAdd(satMul(usage->cacheRead, r.cacheRead), satMul(usage->cacheCreation, r.cacheWrite)));
+  impl_->price(Provider::claude, model, {usage->input, usage->output, usage->cacheRead, usage->cacheCreation}, u);
   if (messageIsObject && hasMessageId && hasRequestId) u.dedupKey = transcriptDedupKey(messageId, requestId);
   setTimestamp(timestamp, u);
   return u;
 }
 
-std::optional<TranscriptLineUsage> TranscriptLineParser::codex(std::string_view line, size_t capacity) {
-  std::string_view timestamp;
-  bool hasTimestamp = false;
+std::optional<TranscriptLineUsage> TranscriptLineParser::codex(std::string_view line, size_t capacity,
+                                                               std::optional<std::string_view> rolloutModel) {
+  std::string_view timestamp, lineModel;
+  bool hasTimestamp = false, hasLineModel = false;
   bool payloadIsObject = false, isTokenCount = false, hasLast = false;
   Counts last;
 
@@ -366,6 +369,11 @@ std::optional<TranscriptLineUsage> TranscriptLineParser::codex(std::string_view 
           od::field i;
           if (auto e = std::move(inf).get(i)) return e;
           od::value iv = i.value();
+          if (i.key() == "model") {
+            if (auto e = readText(iv, lineModel, hasLineModel)) return e;
+            hasLineModel = hasLineModel && !lineModel.empty();
+            continue;
+          }
           if (i.key() == "last_token_usage") {
             od::json_type lt;
             if (auto e = iv.type().get(lt)) return e;
@@ -390,15 +398,53 @@ std::optional<TranscriptLineUsage> TranscriptLineParser::codex(std::string_view 
   if (!payloadIsObject || !isTokenCount || !hasLast) return std::nullopt;
   if (last.total <= 0) return std::nullopt;
 
-  const int64_t uncached = last.input - last.cachedInput;
-  const int64_t generated = last.output + last.reasoning;
+  // input_tokens includes the cached part and output_tokens the reasoning, as
+  // total_tokens (= input + output) shows: each token is priced once.
+  const int64_t input = last.input > 0 ? last.input : 0;
+  const int64_t cached = std::clamp<int64_t>(last.cachedInput, 0, input);
   TranscriptLineUsage u;
   u.tokens = last.total;
-  u.costNano = satAdd(satAdd(satMul(last.cachedInput, Pricing::codexCachedInputMilli),
-                             satMul(uncached > 0 ? uncached : 0, Pricing::codexInputMilli)),
-                      satMul(generated, Pricing::codexOutputMilli));
+  std::optional<std::string_view> model = rolloutModel;
+  if (hasLineModel) model = lineModel;
+  impl_->price(Provider::codex, model, {input - cached, last.output, cached, 0}, u);
   setTimestamp(timestamp, u);
   return u;
+}
+
+std::optional<std::string> TranscriptLineParser::codexTurnModel(std::string_view line, size_t capacity) {
+  bool isTurnContext = false, hasModel = false;
+  std::string_view model;
+  const bool ok = impl_->walkRoot(line, capacity, [&](od::field& field) -> error_code {
+    const od::raw_json_string key = field.key();
+    od::value value = field.value();
+    if (key == "type") {
+      std::string_view t;
+      bool isText = false;
+      if (auto e = readText(value, t, isText)) return e;
+      isTurnContext = isText && t == "turn_context";
+      return SUCCESS;
+    }
+    if (key != "payload") return consume(value, 1);
+    hasModel = false;
+    od::json_type type;
+    if (auto e = value.type().get(type)) return e;
+    if (type != od::json_type::object) return consume(value, 1);
+    od::object payload;
+    if (auto e = value.get_object().get(payload)) return e;
+    for (auto pf : payload) {
+      od::field p;
+      if (auto e = std::move(pf).get(p)) return e;
+      od::value pv = p.value();
+      if (p.key() == "model") {
+        if (auto e = readText(pv, model, hasModel)) return e;
+      } else if (auto e = consume(pv, 2)) {
+        return e;
+      }
+    }
+    return SUCCESS;
+  });
+  if (!ok || !isTurnContext || !hasModel || model.empty()) return std::nullopt;
+  return std::string(model);
 }
 
 std::optional<TranscriptLineUsage> TranscriptLineParser::claude(std::string_view line) {
@@ -407,10 +453,11 @@ std::optional<TranscriptLineUsage> TranscriptLineParser::claude(std::string_view
   return claude(std::string_view(impl_->scratch.data(), line.size()), impl_->scratch.size());
 }
 
-std::optional<TranscriptLineUsage> TranscriptLineParser::codex(std::string_view line) {
+std::optional<TranscriptLineUsage> TranscriptLineParser::codex(std::string_view line,
+                                                               std::optional<std::string_view> rolloutModel) {
   impl_->scratch.assign(line);
   impl_->scratch.append(simdjson::SIMDJSON_PADDING, ' ');
-  return codex(std::string_view(impl_->scratch.data(), line.size()), impl_->scratch.size());
+  return codex(std::string_view(impl_->scratch.data(), line.size()), impl_->scratch.size(), rolloutModel);
 }
 
 std::optional<TranscriptLineParser::ModelSighting> TranscriptLineParser::claudeModel(std::string_view line) {

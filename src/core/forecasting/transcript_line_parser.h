@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "models/timestamp.h"
 
 namespace qd {
+
+class PriceList;
 
 // What one transcript line contributes. Counts are clamped to ±1e12 per field so
 // that sums and spend never overflow.
@@ -22,6 +25,10 @@ struct TranscriptLineUsage {
   uint64_t dedupKey = 0;
   // The timestamp as an instant, when it parses as ISO-8601.
   std::optional<Timestamp> time;
+  // The model the line was priced as (valid until the parser's next call; empty
+  // when none was named), and whether its price came from a family fallback.
+  std::string_view model;
+  bool pricedByFallback = false;
   // The first 13 bytes of the timestamp text and its full length in bytes, for
   // lines whose timestamp does not parse (day = first ten bytes, hour = bytes 11–12).
   std::array<char, 13> head{};
@@ -36,6 +43,8 @@ struct TranscriptLineUsage {
 // (keys are matched as written, without unescaping).
 inline constexpr std::string_view kClaudeLineNeedle = "\"usage\"";
 inline constexpr std::string_view kCodexLineNeedle = "\"token_count\"";
+// A Codex rollout names its model in "turn_context" lines; later turns are priced by it.
+inline constexpr std::string_view kCodexModelNeedle = "\"turn_context\"";
 
 // Parses single lines with a reusable simdjson On-Demand parser. A line that is
 // not exactly one JSON object, or lacks what its rule requires, gives nothing.
@@ -53,12 +62,21 @@ class TranscriptLineParser {
   // Readable bytes (of any value) required after the line's end.
   static constexpr size_t kPadding = 64;
 
+  // Spend is priced from `prices`; without a list it is 0. The list must outlive the parser.
+  void setPrices(std::shared_ptr<const PriceList> prices);
+
   // `capacity` counts the readable bytes from `line.data()`: at least line.size() + kPadding.
   [[nodiscard]] std::optional<TranscriptLineUsage> claude(std::string_view line, size_t capacity);
-  [[nodiscard]] std::optional<TranscriptLineUsage> codex(std::string_view line, size_t capacity);
+  // A token_count line of a rollout whose turns run on `rolloutModel` (the newest
+  // turn_context's), unless the line names its own model.
+  [[nodiscard]] std::optional<TranscriptLineUsage> codex(std::string_view line, size_t capacity,
+                                                         std::optional<std::string_view> rolloutModel = std::nullopt);
+  // The model of a rollout's turn_context line (`payload.model`, non-empty text).
+  [[nodiscard]] std::optional<std::string> codexTurnModel(std::string_view line, size_t capacity);
   // The same on an unpadded buffer (copied first).
   [[nodiscard]] std::optional<TranscriptLineUsage> claude(std::string_view line);
-  [[nodiscard]] std::optional<TranscriptLineUsage> codex(std::string_view line);
+  [[nodiscard]] std::optional<TranscriptLineUsage> codex(std::string_view line,
+                                                         std::optional<std::string_view> rolloutModel = std::nullopt);
 
   // The newest Claude model a line names: `message.model` (non-empty text) and a
   // parseable top-level `timestamp`; for the latest-model lookup.

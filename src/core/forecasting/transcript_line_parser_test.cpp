@@ -6,6 +6,7 @@
 
 #include "forecasting/pricing.h"
 #include "forecasting/transcript_reader.h"
+#include "testing/shipped_prices.h"
 
 namespace qd {
 namespace {
@@ -23,6 +24,7 @@ class ClaudeLineRule : public ::testing::TestWithParam<LineCase> {};
 TEST_P(ClaudeLineRule, ReadsTokensAndSpend) {
   const LineCase& c = GetParam();
   TranscriptLineParser parser;
+  parser.setPrices(qd::testing::shippedPrices());
   const auto usage = parser.claude(c.line);
   ASSERT_EQ(usage.has_value(), c.tokens.has_value()) << c.line;
   if (!usage) return;
@@ -46,10 +48,13 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"message that is not an object falls back",
                  "{" + kTs + R"(,"message":"hi","usage":{"output_tokens":2}})", 2, 2 * 15000},
         LineCase{"opus rates from message.model, all four counts",
-                 "{" + kTs + R"(,"message":{"model":"claude-opus-4-8","usage":{"input_tokens":1,"output_tokens":1,"cache_read_input_tokens":1,"cache_creation_input_tokens":1}}})",
+                 "{" + kTs + R"(,"message":{"model":"claude-opus-4-5-20251101","usage":{"input_tokens":1,"output_tokens":1,"cache_read_input_tokens":1,"cache_creation_input_tokens":1}}})",
+                 4, 5000 + 25000 + 500 + 6250},
+        LineCase{"older opus at its own rates",
+                 "{" + kTs + R"(,"message":{"model":"claude-opus-4-1-20250805","usage":{"input_tokens":1,"output_tokens":1,"cache_read_input_tokens":1,"cache_creation_input_tokens":1}}})",
                  4, 15000 + 75000 + 1500 + 18750},
         LineCase{"haiku from the top-level model when message has none",
-                 "{" + kTs + R"(,"model":"CLAUDE-HAIKU-4-5","message":{"usage":{"input_tokens":1000}}})", 1000, 1000 * 800},
+                 "{" + kTs + R"(,"model":"CLAUDE-HAIKU-4-5","message":{"usage":{"input_tokens":1000}}})", 1000, 1000 * 1000},
         LineCase{"fractions truncate, text and objects count zero",
                  "{" + kTs + R"(,"usage":{"input_tokens":10.9,"output_tokens":"5","cache_read_input_tokens":{"a":1},"cache_creation_input_tokens":-0.5}})",
                  10, 10 * 3000},
@@ -89,6 +94,7 @@ class CodexLineRule : public ::testing::TestWithParam<CodexCase> {};
 TEST_P(CodexLineRule, ReadsTokensAndSpend) {
   const CodexCase& c = GetParam();
   TranscriptLineParser parser;
+  parser.setPrices(qd::testing::shippedPrices());
   const auto usage = parser.codex(c.line);
   ASSERT_EQ(usage.has_value(), c.tokens.has_value()) << c.line;
   if (!usage) return;
@@ -108,9 +114,15 @@ INSTANTIATE_TEST_SUITE_P(
         CodexCase{"documented cost of 2.025 dollars",
                   codexLine("token_count", R"({"input_tokens":1000000,"cached_input_tokens":200000,"output_tokens":100000,"reasoning_output_tokens":0,"total_tokens":1100000})"),
                   1'100'000, 2'025'000'000},
-        CodexCase{"cached above input costs nothing uncached",
-                  codexLine("token_count", R"({"input_tokens":10,"cached_input_tokens":30,"output_tokens":1,"reasoning_output_tokens":2,"total_tokens":13})"),
-                  13, 30 * 125 + 3 * 10000},
+        CodexCase{"reasoning is part of output and cached input part of input",
+                  codexLine("token_count", R"({"input_tokens":1000,"cached_input_tokens":400,"output_tokens":66,"reasoning_output_tokens":40,"total_tokens":1066})"),
+                  1066, 600 * 1250 + 400 * 125 + 66 * 10000},
+        CodexCase{"cached above input is input, all of it cached",
+                  codexLine("token_count", R"({"input_tokens":10,"cached_input_tokens":30,"output_tokens":1,"reasoning_output_tokens":2,"total_tokens":11})"),
+                  11, 10 * 125 + 1 * 10000},
+        CodexCase{"a model named on the line itself",
+                  R"({"timestamp":"2025-03-04T10:11:12Z","payload":{"type":"token_count","info":{"model":"gpt-5-mini","last_token_usage":{"input_tokens":100,"output_tokens":10,"total_tokens":110}}}})",
+                  110, 100 * 250 + 10 * 2000},
         CodexCase{"other payload type", codexLine("agent_message", R"({"total_tokens":5})"), std::nullopt},
         CodexCase{"zero total", codexLine("token_count", R"({"input_tokens":5,"total_tokens":0})"), std::nullopt},
         CodexCase{"info null", R"({"timestamp":"2025-03-04T10:11:12Z","payload":{"type":"token_count","info":null}})", std::nullopt},
@@ -140,16 +152,6 @@ TEST(TranscriptLineParser, PairKeyDependsOnBothIdentifiers) {
   EXPECT_EQ(transcriptDedupKey("msg_1", "req_1"), transcriptDedupKey("msg_1", "req_1"));
   EXPECT_NE(transcriptDedupKey("msg_1", "req_1"), transcriptDedupKey("msg_1", "req_2"));
   EXPECT_NE(transcriptDedupKey("msg_1", "req_1"), transcriptDedupKey("msg_1req_1", ""));
-}
-
-TEST(Pricing, ClaudeRatesByModelText) {
-  using Pricing::Rate;
-  EXPECT_EQ(Pricing::claudeRate("claude-opus-4-8"), (Rate{15, 75, 1.5, 18.75}));
-  EXPECT_EQ(Pricing::claudeRate("claude-haiku-4-5-20251001"), (Rate{0.8, 4, 0.08, 1}));
-  EXPECT_EQ(Pricing::claudeRate("CLAUDE-HAIKU-4-5-20251001"), (Rate{0.8, 4, 0.08, 1}));
-  EXPECT_EQ(Pricing::claudeRate("claude-sonnet-4-5"), (Rate{3, 15, 0.3, 3.75}));
-  EXPECT_EQ(Pricing::claudeRate(""), (Rate{3, 15, 0.3, 3.75}));
-  EXPECT_EQ(Pricing::claudeRate(std::nullopt), (Rate{3, 15, 0.3, 3.75}));
 }
 
 // ---- the streaming reader ----------------------------------------------------
@@ -226,6 +228,39 @@ TEST(TranscriptReader, InvalidUTF8AnywhereStopsTheFile) {
   const auto r = readAll(bytes, 4096);
   EXPECT_TRUE(r.outcome.validUTF8);
   EXPECT_EQ(r.tokens.size(), 300u);
+}
+
+TEST(TranscriptReader, PricesEachCodexTurnByTheModelOfItsRollout) {
+  auto turn = [](const std::string& model) {
+    return R"({"timestamp":"2025-03-04T10:00:00Z","type":"turn_context","payload":{"cwd":"/w","model":")" + model +
+           R"(","effort":"medium"}})" "\n";
+  };
+  const std::string tokens =
+      R"({"timestamp":"2025-03-04T10:00:01Z","type":"event_msg","payload":{"type":"token_count","info":{"last_token_usage":{"input_tokens":1000,"cached_input_tokens":0,"output_tokens":100,"reasoning_output_tokens":50,"total_tokens":1100}}}})" "\n";
+  const std::string rollout = tokens + turn("gpt-5-mini") + tokens + turn("gpt-5.1-codex") + tokens + turn("gpt-7") + tokens;
+  struct Seen {
+    int64_t cost;
+    std::string model;
+    bool fallback;
+  };
+  std::vector<Seen> seen;
+  TranscriptReader reader(4096);
+  reader.setPrices(qd::testing::shippedPrices());
+  for (int pass = 0; pass < 2; ++pass) {  // the model of one file does not carry into the next
+    seen.clear();
+    (void)reader.readBuffer(rollout, TranscriptRule::codex, [&](const TranscriptLineUsage& u, bool) {
+      seen.push_back({u.costNano, std::string(u.model), u.pricedByFallback});
+    });
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].cost, 1000 * 1250 + 100 * 10000);  // before any turn context: the default rates
+    EXPECT_TRUE(seen[0].fallback);
+    EXPECT_EQ(seen[1].cost, 1000 * 250 + 100 * 2000);
+    EXPECT_EQ(seen[1].model, "gpt-5-mini");
+    EXPECT_FALSE(seen[1].fallback);
+    EXPECT_EQ(seen[2].cost, 1000 * 1250 + 100 * 10000);
+    EXPECT_EQ(seen[3].model, "gpt-7");
+    EXPECT_TRUE(seen[3].fallback);
+  }
 }
 
 }  // namespace

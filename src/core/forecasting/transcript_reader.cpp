@@ -6,6 +6,7 @@
 #endif
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -157,8 +158,10 @@ void TranscriptReader::handleLine(const char* data, size_t len, size_t capacity,
       const std::string_view piece(data + start, end - start);
       if (findNeedle(piece, needle, 0) != std::string_view::npos) {
         auto usage = rule == TranscriptRule::claude ? parser_.claude(piece, capacity - start)
-                                                    : parser_.codex(piece, capacity - start);
+                                                    : parser_.codex(piece, capacity - start, codexModel_);
         if (usage) sink(*usage, tail);
+      } else if (rule == TranscriptRule::codex && findNeedle(piece, kCodexModelNeedle, 0) != std::string_view::npos) {
+        if (auto model = parser_.codexTurnModel(piece, capacity - start)) codexModel_ = std::move(*model);
       }
     }
     start = end + 1;
@@ -247,6 +250,9 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
   Outcome out;
   out.endOffset = out.committedOffset = startOffset;
   const std::string_view needle = rule == TranscriptRule::claude ? kClaudeLineNeedle : kCodexLineNeedle;
+  // Codex lines that name the model are read too (not inside over-long lines).
+  const std::string_view modelNeedle = rule == TranscriptRule::codex ? kCodexModelNeedle : std::string_view();
+  codexModel_.reset();
   char* buf = buffer_.data();
   const size_t cap = blockBytes_;
   const size_t capacityWithPadding = buffer_.size();
@@ -339,8 +345,20 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
         pos = end + 1;
       }
       const std::string_view region(buf, regionEnd);
+      // The next hit of each needle, searched again only once passed.
+      size_t nextLine = 0, nextModel = 0;
+      bool lineKnown = false, modelKnown = modelNeedle.empty();
+      if (modelNeedle.empty()) nextModel = std::string_view::npos;
       while (pos < regionEnd) {
-        const size_t hit = findNeedle(region, needle, pos);
+        if (!lineKnown || (nextLine != std::string_view::npos && nextLine < pos)) {
+          nextLine = findNeedle(region, needle, pos);
+          lineKnown = true;
+        }
+        if (!modelKnown || (nextModel != std::string_view::npos && nextModel < pos)) {
+          nextModel = findNeedle(region, modelNeedle, pos);
+          modelKnown = true;
+        }
+        const size_t hit = std::min(nextLine, nextModel);
         if (hit == std::string_view::npos) break;
         const void* before = hit > pos ? ::memrchr(buf + pos, '\n', hit - pos) : nullptr;
         const size_t ls = before ? static_cast<const char*>(before) - buf + 1 : pos;

@@ -4,6 +4,8 @@
 // and a line longer than a block is compacted (long texts dropped) on the fly.
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ class TranscriptReader {
  public:
   static constexpr size_t kDefaultBlockBytes = 2u << 20;
   explicit TranscriptReader(size_t blockBytes = kDefaultBlockBytes);
+
+  // The prices spend is estimated with; without them spend is 0.
+  void setPrices(std::shared_ptr<const PriceList> prices) { parser_.setPrices(std::move(prices)); }
 
   struct Outcome {
     bool readOK = true;      // false: a read error (the file's figures are unreliable)
@@ -49,6 +54,7 @@ class TranscriptReader {
   // Compaction of an over-long line: strings longer than keptStringBytes_ become "".
   size_t keptStringBytes_;
   TranscriptLineParser parser_;
+  std::optional<std::string> codexModel_;  // the current file's newest turn_context model
 
   void compactFeed(const char* data, size_t len);
   void compactReset();

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <unordered_map>
 
 #include "forecasting/claude_token_index.h"
 #include "forecasting/local_calendar.h"
+#include "forecasting/pricing.h"
 #include "forecasting/transcript_files.h"
 #include "forecasting/transcript_line_parser.h"
 #include "forecasting/transcript_reader.h"
@@ -64,12 +66,15 @@ struct ParseTask {
   TranscriptRule rule = TranscriptRule::claude;
 };
 
+constexpr size_t kMaxFallbackModelsPerFile = 8;
+
 FileAgg parseFile(const TranscriptFileInfo& info, TranscriptRule rule, TranscriptReader& reader,
-                  LocalCalendar::Cache& calendar, int tzOffsetHours) {
+                  LocalCalendar::Cache& calendar, int tzOffsetHours, const std::string& keyedBy) {
   FileAgg agg;
   agg.size = info.size;
   agg.mtime = info.mtime;
   agg.provider = rule == TranscriptRule::claude ? "claude" : "codex";
+  agg.keyedBy = keyedBy;
   const int fd = ::open(info.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return agg;
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -84,7 +89,10 @@ FileAgg parseFile(const TranscriptFileInfo& info, TranscriptRule rule, Transcrip
     ct->second = satAdd(ct->second, cost);
     if (hour) agg.byHour[*hour] = satAdd(agg.byHour[*hour], tokens);
   };
+  std::set<std::string, std::less<>> fallbacks;
   const auto outcome = reader.read(fd, 0, rule, [&](const TranscriptLineUsage& u, bool) {
+    if (u.pricedByFallback && fallbacks.size() < kMaxFallbackModelsPerFile && !fallbacks.contains(u.model))
+      fallbacks.emplace(u.model.empty() ? std::string_view("(no model named)") : u.model.substr(0, 80));
     if (u.time) {
       const int64_t secs = floorDiv(u.time->time_since_epoch().count(), 1'000'000);
       const LocalCalendar::DayHour& dh = calendar.at(secs);
@@ -110,6 +118,7 @@ FileAgg parseFile(const TranscriptFileInfo& info, TranscriptRule rule, Transcrip
     agg.byDayCostNano.clear();
     return agg;
   }
+  agg.fallbackModels.assign(fallbacks.begin(), fallbacks.end());
   agg.keyed.reserve(keyed.size());
   for (auto& [key, k] : keyed) {
     addLoose(k.dayKey(), k.hour, k.tokens, k.costNano);
@@ -127,6 +136,9 @@ UsageHistory::Options UsageHistory::Options::defaults() {
   const auto codex = LocalFileStore::codexHome();
   o.codexDirectories = {(codex / "sessions").string(), (codex / "archived_sessions").string()};
   o.cacheFile = (LocalFileStore::baseDirectory() / "usage-history-cache.json").string();
+  PriceList::Loaded prices = PriceList::load();
+  o.prices = std::move(prices.list);
+  o.priceNotes = std::move(prices.notes);
   return o;
 }
 
@@ -188,9 +200,17 @@ void UsageHistory::refreshOnQueue() {
   }
 }
 
+std::string UsageHistory::figuresKey() const {
+  char prices[24];
+  std::snprintf(prices, sizeof prices, "%016llx",
+                static_cast<unsigned long long>(options_.prices ? options_.prices->fingerprint() : 0));
+  return LocalTime::zoneFingerprint() + "|prices " + prices;
+}
+
 void UsageHistory::scan() {
   const double cutoff = toUnixSeconds(now()) - kScanWindowSeconds;
   const size_t codexRoots = options_.codexDirectories.size();
+  const std::string keyedBy = figuresKey();
   TranscriptTreeWatcher::Poll poll = watcher_->poll();
 
   // Files to parse; on a full listing also every path present.
@@ -209,9 +229,31 @@ void UsageHistory::scan() {
     }
     if (poll.listed[c.root]) present.insert(c.info.path);
     auto it = cache_.find(c.info.path);
-    if (it != cache_.end() && it->second.size == c.info.size && it->second.mtime == c.info.mtime) continue;
+    if (it != cache_.end() && it->second.size == c.info.size && it->second.mtime == c.info.mtime &&
+        it->second.keyedBy == keyedBy)
+      continue;
     rules.push_back(c.root < codexRoots ? TranscriptRule::codex : TranscriptRule::claude);
     files.push_back(std::move(c.info));
+  }
+  // Figures made in another time zone or with other prices are made again, changed file or not.
+  std::set<std::string, std::less<>> queued;
+  for (const auto& f : files) queued.insert(f.path);
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    TranscriptFileInfo info;
+    const auto root = watcher_->rootOf(it->first);
+    if (it->second.keyedBy == keyedBy || queued.contains(it->first) || !root) {
+      ++it;
+      continue;
+    }
+    if (!statTranscriptFile(it->first, info) || info.mtime < cutoff) {
+      it = cache_.erase(it);
+      cacheDirty_ = true;
+      continue;
+    }
+    if (poll.listed[*root]) present.insert(info.path);
+    rules.push_back(*root < codexRoots ? TranscriptRule::codex : TranscriptRule::claude);
+    files.push_back(std::move(info));
+    ++it;
   }
 
   if (!files.empty()) {
@@ -222,9 +264,10 @@ void UsageHistory::scan() {
     std::atomic<size_t> next{0};
     auto worker = [&] {
       TranscriptReader reader;
+      reader.setPrices(options_.prices);
       LocalCalendar::Cache calendar;
       for (size_t i; (i = next.fetch_add(1)) < files.size();)
-        results[i] = parseFile(files[i], rules[i], reader, calendar, tzOffsetHours_);
+        results[i] = parseFile(files[i], rules[i], reader, calendar, tzOffsetHours_, keyedBy);
     };
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
@@ -278,12 +321,14 @@ void UsageHistory::recompute() {
   std::array<std::map<std::string, int64_t>, 2> daily;
   std::array<std::map<int, int64_t>, 2> hourly;
   std::array<std::map<std::string, int64_t>, 2> costNano;
+  std::array<std::set<std::string>, 2> fallbackModels;
   for (const auto& [path, agg] : cache_) {
     const auto p = providerOf(agg);
     if (!p) continue;
     for (const auto& [day, n] : agg.byDay) daily[*p][day] = satAdd(daily[*p][day], n);
     for (const auto& [hour, n] : agg.byHour) hourly[*p][hour] = satAdd(hourly[*p][hour], n);
     for (const auto& [day, n] : agg.byDayCostNano) costNano[*p][day] = satAdd(costNano[*p][day], n);
+    fallbackModels[*p].insert(agg.fallbackModels.begin(), agg.fallbackModels.end());
     for (const KeyedUsage& k : agg.keyed) {
       if (winners.at(k.key).path == &path) continue;
       const std::string day(k.dayKey());
@@ -296,6 +341,7 @@ void UsageHistory::recompute() {
   auto fresh = std::make_shared<UsageTables>();
   fresh->dailyTokens = std::move(daily);
   fresh->hourlyTokens = std::move(hourly);
+  fresh->fallbackModels = std::move(fallbackModels);
   for (size_t p = 0; p < 2; ++p)
     for (const auto& [day, nano] : costNano[p]) fresh->dailyCostUSD[p][day] = static_cast<double>(nano) / 1e9;
   tables_.store(std::move(fresh));
@@ -307,6 +353,23 @@ void UsageHistory::writeCache() {
 }
 
 std::shared_ptr<const UsageTables> UsageHistory::tables() const { return tables_.load(); }
+
+std::vector<std::string> UsageHistory::pricingNotes() const {
+  std::vector<std::string> notes = options_.priceNotes;
+  const auto t = tables();
+  for (Provider p : allCases<Provider>()) {
+    const auto& models = t->fallbackModels[indexOf(p)];
+    if (models.empty()) continue;
+    std::string line = std::string(displayName(p)) + " models priced by family fallback: ";
+    bool first = true;
+    for (const std::string& m : models) {
+      line += (first ? "" : ", ") + m;
+      first = false;
+    }
+    notes.push_back(std::move(line));
+  }
+  return notes;
+}
 
 // ---- queries ------------------------------------------------------------------
 

@@ -28,12 +28,14 @@ class MainLoop;
 class ClaudeTokenIndex;
 class TranscriptLineParser;
 class TranscriptTreeWatcher;
+class PriceList;
 
 // The three tables, replaced as a whole after each recompute.
 struct UsageTables {
   std::array<std::map<std::string, int64_t>, 2> dailyTokens;  // by Provider index, day key → tokens
   std::array<std::map<int, int64_t>, 2> hourlyTokens;         // hour → tokens
   std::array<std::map<std::string, double>, 2> dailyCostUSD;  // day key → US dollars
+  std::array<std::set<std::string>, 2> fallbackModels;       // models priced by family
   bool operator==(const UsageTables&) const = default;
 };
 
@@ -48,6 +50,8 @@ class UsageHistory final : public UsageFigures {
     std::string claudeProjects;              // <Claude home>/projects
     std::vector<std::string> codexDirectories;  // <Codex home>/sessions, <Codex home>/archived_sessions
     std::string cacheFile;                   // <application support>/usage-history-cache.json
+    std::shared_ptr<const PriceList> prices;  // none: spend is not estimated
+    std::vector<std::string> priceNotes;      // where the prices came from, for diagnostics
     const Clock* clock = nullptr;            // the system clock when absent
     MainLoop* mainLoop = nullptr;
     unsigned scanThreads = 0;                // 0: one per core, at most 4
@@ -87,6 +91,8 @@ class UsageHistory final : public UsageFigures {
   void setOnChange(std::function<void()> onChange) override;
 
   [[nodiscard]] std::shared_ptr<const UsageTables> tables() const;
+  // UsageFigures: the models priced by a family fallback, and the price list notes.
+  [[nodiscard]] std::vector<std::string> pricingNotes() const override;
   [[nodiscard]] int tzOffsetHours() const { return tzOffsetHours_; }
 
   [[nodiscard]] std::vector<std::string> lastDayKeys(int n, Timestamp now) const;
@@ -120,6 +126,8 @@ class UsageHistory final : public UsageFigures {
   };
 
   [[nodiscard]] Timestamp now() const;
+  // The time zone and prices the figures are made with, as stored in FileAgg::keyedBy.
+  [[nodiscard]] std::string figuresKey() const;
   void scan();
   void recompute();
   void writeCache();

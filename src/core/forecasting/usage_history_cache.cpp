@@ -162,6 +162,19 @@ error_code readFileAgg(od::object o, FileAgg& agg) {
     } else if (key == "keyed") {
       agg.keyed.clear();
       if (auto e = readKeyed(v, agg.keyed)) return e;
+    } else if (key == "keyedBy") {
+      std::string_view k;
+      if (auto e = v.get_string().get(k)) return e;
+      agg.keyedBy.assign(k);
+    } else if (key == "fallbackModels") {
+      od::array models;
+      if (auto e = v.get_array().get(models)) return e;
+      agg.fallbackModels.clear();
+      for (auto m : models) {
+        std::string_view name;
+        if (auto e = m.get_string().get(name)) return e;
+        agg.fallbackModels.emplace_back(name);
+      }
     }  // unknown members are skipped unread
   }
   if (!hasSize || !hasMtime || !hasProvider || !hasByDay) return simdjson::NO_SUCH_FIELD;
@@ -289,6 +302,21 @@ std::string encode(const FileAggCache& cache) {
         out.push_back(',');
         appendNumber(out, k.hour);
         out.push_back(']');
+      }
+      out += "]";
+    }
+    if (!agg.keyedBy.empty()) {
+      out += ",\"keyedBy\":";
+      appendEscaped(out, agg.keyedBy);
+    }
+    if (!agg.fallbackModels.empty()) {
+      out += ",\"fallbackModels\":[";
+      f = true;
+      for (const auto& m : agg.fallbackModels) {
+        if (!simdjson::validate_utf8(m.data(), m.size())) continue;
+        if (!f) out.push_back(',');
+        f = false;
+        appendEscaped(out, m);
       }
       out += "]";
     }

@@ -35,6 +35,10 @@ struct FileAgg {
   std::map<int, int64_t> byHour;
   std::map<std::string, int64_t, std::less<>> byDayCostNano;  // US dollars × 1e9 (dollars in the file)
   std::vector<KeyedUsage> keyed;  // sorted by key; one entry per pair
+  // What the figures were made with (time zone and prices); figures made otherwise are rebuilt.
+  std::string keyedBy;
+  // Models of this file priced by a family fallback, sorted, at most a few.
+  std::vector<std::string> fallbackModels;
   bool operator==(const FileAgg&) const = default;
 };
 
@@ -43,7 +47,8 @@ using FileAggCache = std::map<std::string, FileAgg>;
 namespace UsageHistoryCache {
 
 // Decodes the whole cache; any defect (invalid JSON, a missing required key, a
-// wrong type) gives nothing. `byHour`, `byDayCost` and `keyed` may be absent.
+// wrong type) gives nothing. `byHour`, `byDayCost`, `keyed`, `keyedBy` and
+// `fallbackModels` may be absent.
 [[nodiscard]] std::optional<FileAggCache> decode(std::string_view json);
 // Compact JSON. Entries whose path is not valid UTF-8 are left out.
 [[nodiscard]] std::string encode(const FileAggCache& cache);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "app/manual_main_loop.h"
 #include "forecasting/pricing.h"
 #include "storage/atomic_file.h"
+#include "testing/shipped_prices.h"
 
 namespace qd {
 namespace {
@@ -85,6 +87,7 @@ class TranscriptTree {
     o.cacheFile = cacheFile().string();
     o.clock = &clock;
     o.scanThreads = threads;
+    o.prices = qd::testing::shippedPrices();
     return o;
   }
 
@@ -200,7 +203,55 @@ TEST_F(UsageHistoryTest, ReadsBothToolsAndPricesTheirSpend) {
   EXPECT_EQ(history.tokens(Provider::codex, at("2025-03-09T00:00:00Z")), 1500);
   EXPECT_EQ(history.tokens(Provider::claude, at("2025-03-10T00:00:00Z")), 1'000'201);
   EXPECT_DOUBLE_EQ(history.costUSD(Provider::codex, at("2025-03-10T00:00:00Z")), 1000 * 1.25 / 1e6);
-  EXPECT_DOUBLE_EQ(history.costUSD(Provider::claude, at("2025-03-10T00:00:00Z")), 15.0 + 201 * 3.0 / 1e6);
+  // An Opus newer than the price list: today's Opus rates, named as a fallback.
+  EXPECT_DOUBLE_EQ(history.costUSD(Provider::claude, at("2025-03-10T00:00:00Z")), 5.0 + 201 * 3.0 / 1e6);
+  const auto notes = history.pricingNotes();
+  const auto has = [&notes](const std::string& line) { return std::find(notes.begin(), notes.end(), line) != notes.end(); };
+  EXPECT_TRUE(has("Claude Code models priced by family fallback: claude-opus-4-8")) << ::testing::PrintToString(notes);
+  EXPECT_TRUE(has("Codex models priced by family fallback: (no model named)")) << ::testing::PrintToString(notes);
+}
+
+TEST_F(UsageHistoryTest, FiguresKeyedInAnotherTimeZoneAreMadeAgain) {
+  const auto file = tree.claude("p/a.jsonl");
+  // 02:30 UTC on the 10th is the evening of the 9th in Los Angeles.
+  TranscriptTree::write(file, claudeLine("2025-03-10T02:30:00Z", 100), recent);
+  {
+    ScopedTZ tz("UTC0");
+    UsageHistory history(tree.options(clock));
+    history.refreshSync();
+    EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 100);
+  }
+  ScopedTZ tz("America/Los_Angeles");
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();  // the file is unchanged; its cached figures are not
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 0);
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-09"), 100);
+  EXPECT_EQ(hour(history, Provider::claude, 19), 100);
+  // A change of zone while running is picked up by the next refresh.
+  ::setenv("TZ", "Asia/Tokyo", 1);
+  ::tzset();
+  history.refreshSync();
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 100);
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-09"), 0);
+  EXPECT_EQ(hour(history, Provider::claude, 11), 100);
+}
+
+TEST_F(UsageHistoryTest, SpendIsMadeAgainWhenThePricesChange) {
+  ScopedTZ tz("UTC0");
+  TranscriptTree::write(tree.claude("p/a.jsonl"), claudeLine("2025-03-10T08:00:00Z", 1'000'000, 0, "", "claude-opus-4-5"),
+                        recent);
+  {
+    UsageHistory history(tree.options(clock));
+    history.refreshSync();
+    EXPECT_DOUBLE_EQ(history.costUSD(Provider::claude, at("2025-03-10T00:00:00Z")), 5.0);
+  }
+  auto options = tree.options(clock);
+  auto cheaper = PriceList::parse(R"({"models":[{"provider":"claude","ids":["claude-opus-4-5"],"input":4,"output":20}]})");
+  ASSERT_TRUE(cheaper);
+  options.prices = std::make_shared<const PriceList>(PriceList::merged(cheaper->list, *options.prices));
+  UsageHistory history(options);
+  history.refreshSync();
+  EXPECT_DOUBLE_EQ(history.costUSD(Provider::claude, at("2025-03-10T00:00:00Z")), 4.0);
 }
 
 TEST_F(UsageHistoryTest, FilesOlderThanSixteenDaysAreLeftOut) {

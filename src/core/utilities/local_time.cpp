@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -127,6 +128,22 @@ int calendarDaysBetween(Timestamp from, Timestamp to) {
   const DateTime a = toLocal(from);
   const DateTime b = toLocal(to);
   return static_cast<int>(daysFromCivil(b.year, b.month, b.day) - daysFromCivil(a.year, a.month, a.day));
+}
+
+std::string zoneFingerprint() {
+  const char* tz = std::getenv("TZ");
+  std::string out = tz ? std::string("TZ=") + tz : std::string("system");
+  // 2025-01-15 and 2025-07-15, 12:00 UTC: either side of every zone's daylight saving.
+  for (int64_t secs : {int64_t{1736942400}, int64_t{1752580800}}) {
+    std::tm tm{};
+    if (!localTm(secs, tm)) continue;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "|%ld %s", static_cast<long>(tm.tm_gmtoff), tm.tm_zone ? tm.tm_zone : "");
+    out += buf;
+  }
+  for (char& c : out)
+    if (c < 0x20 || c > 0x7e) c = '?';  // stored in a JSON cache: printable ASCII only
+  return out;
 }
 
 std::string dayKey(Timestamp t) {

@@ -41,6 +41,9 @@ struct DateTime {
 [[nodiscard]] int calendarDaysBetween(Timestamp from, Timestamp to);
 // "yyyy-MM-dd" of the local day of `t`.
 [[nodiscard]] std::string dayKey(Timestamp t);
+// Names the local zone's rules: TZ, and the UTC offsets and abbreviations in a
+// winter and a summer month. Equal texts give the same local days and hours.
+[[nodiscard]] std::string zoneFingerprint();
 
 // A set of LC_TIME conventions. Copyable handle; the underlying locale lives for the process.
 class TimeLocale {

@@ -36,7 +36,7 @@ std::string signedPoints(std::optional<double> value) {
 }
 
 std::string money(double dollars, bool gbp) {
-  const double amount = gbp ? dollars * 0.79 : dollars;
+  const double amount = gbp ? dollars * usdToGbp : dollars;
   if (!std::isfinite(amount)) return kDash;
   return std::string(gbp ? "\u00a3" : "$") + printf1(amount >= 100 ? "%.0f" : "%.2f", amount);
 }

@@ -11,8 +11,11 @@ namespace qd::NumberFormatting {
 [[nodiscard]] std::string percent(std::optional<double> value);
 // "+" at or above 0, then the rounded integer and "pp": "+12pp", "+0pp", "-5pp".
 [[nodiscard]] std::string signedPoints(std::optional<double> value);
-// An amount held in US dollars; shown in pounds (x 0.79) when `gbp`. Whole units
-// from 100 up, cents below: "$4.20", "£127".
+// Spend is held in US dollars and shown in pounds as dollars × this factor.
+inline constexpr double usdToGbp = 0.79;
+
+// An amount held in US dollars; shown in pounds (× usdToGbp) when `gbp`. Whole
+// units from 100 up, cents below: "$4.20", "£127".
 [[nodiscard]] std::string money(double dollars, bool gbp);
 // "950", "12K", "3M", "1.2B".
 [[nodiscard]] std::string tokens(int64_t count);

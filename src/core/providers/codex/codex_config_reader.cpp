@@ -6,6 +6,9 @@
 
 #include <simdjson.h>
 
+#include <charconv>
+#include <toml++/toml.h>
+
 #include "storage/local_file_store.h"
 
 namespace qd::CodexConfigReader {
@@ -14,20 +17,6 @@ namespace {
 
 // A real config.toml is a few kilobytes; it is read again for every payload.
 constexpr off_t kMaxConfigBytes = 4 * 1024 * 1024;
-
-std::string_view trimSpacesAndTabs(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(" \t");
-  return s.substr(first, last - first + 1);
-}
-
-std::string_view stripQuotes(std::string_view s) {
-  const auto first = s.find_first_not_of("\"'");
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of("\"'");
-  return s.substr(first, last - first + 1);
-}
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
   // O_NONBLOCK with the regular-file check: a FIFO planted at the path must not hang us.
@@ -55,32 +44,38 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::optional<std::string> scanValue(std::string_view text, std::string_view key) {
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    auto nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) nl = text.size();
-    const std::string_view rawLine = text.substr(pos, nl - pos);
-    pos = nl + 1;
-    if (rawLine.empty()) continue;
-    const std::string_view line = trimSpacesAndTabs(rawLine);
-    if (!line.starts_with(key)) continue;
-    const auto eq = line.find('=');
-    if (eq == std::string_view::npos || eq + 1 >= line.size()) continue;
-    if (trimSpacesAndTabs(line.substr(0, eq)) != key) continue;
-    const std::string_view value = stripQuotes(trimSpacesAndTabs(line.substr(eq + 1)));
-    if (value.empty()) return std::nullopt;
-    return std::string(value);
+namespace {
+
+// The text of a top-level setting: a string as it is, a boolean or number as
+// TOML writes it; tables, arrays, dates and empty strings count as absent.
+std::optional<std::string> settingText(const toml::table& table, std::string_view key) {
+  const toml::node* node = table.get(key);
+  if (!node) return std::nullopt;
+  if (auto s = node->value<std::string>()) return s->empty() ? std::nullopt : std::optional<std::string>(*s);
+  if (auto b = node->as_boolean()) return b->get() ? "true" : "false";
+  if (auto i = node->as_integer()) return std::to_string(i->get());
+  if (auto f = node->as_floating_point()) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, f->get());
+    return ec == std::errc() ? std::optional<std::string>(std::string(buf, end)) : std::nullopt;
   }
   return std::nullopt;
 }
 
+}  // namespace
+
 CodexConfig parse(std::string_view text) {
+  toml::table table;
+  try {
+    table = toml::parse(text);
+  } catch (const toml::parse_error&) {
+    return {};  // a file that is not TOML reads as empty, as Codex itself would refuse it
+  }
   CodexConfig config;
-  config.model = scanValue(text, "model");
-  config.modelReasoningEffort = scanValue(text, "model_reasoning_effort");
-  config.fastMode = scanValue(text, "fast");
-  if (!config.fastMode) config.fastMode = scanValue(text, "fast_mode");
+  config.model = settingText(table, "model");
+  config.modelReasoningEffort = settingText(table, "model_reasoning_effort");
+  config.fastMode = settingText(table, "fast");
+  if (!config.fastMode) config.fastMode = settingText(table, "fast_mode");
   return config;
 }
 

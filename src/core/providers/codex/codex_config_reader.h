@@ -15,18 +15,16 @@ struct CodexConfig {
   bool operator==(const CodexConfig&) const = default;
 };
 
-// Reads the Codex tool's config.toml with a line scan, not a TOML parser: section
-// headers, comments and arrays are not recognised. Stateless; safe from any thread.
+// Reads the Codex tool's config.toml: the top-level keys only (a key inside a
+// table such as [profiles.x] is not the setting). Stateless; safe from any thread.
 namespace CodexConfigReader {
 
 // `$CODEX_HOME/config.toml` when CODEX_HOME is set, else `~/.codex/config.toml`.
 [[nodiscard]] std::filesystem::path configFile();
 // Never fails: a missing, unreadable, non-UTF-8 or oversized file gives every field absent.
 [[nodiscard]] CodexConfig read();
+// A text that is not valid TOML gives every field absent.
 [[nodiscard]] CodexConfig parse(std::string_view text);
-// The value of the first line of the form `key = value` (key matched exactly), its
-// quotes stripped; an empty value there makes the key absent.
-[[nodiscard]] std::optional<std::string> scanValue(std::string_view text, std::string_view key);
 
 }  // namespace CodexConfigReader
 }  // namespace qd

@@ -10,34 +10,34 @@
 namespace qd {
 namespace {
 
-TEST(CodexConfigReader, LineScan) {
+TEST(CodexConfigReader, ReadsTopLevelSettingsAsTOML) {
   struct Case {
     const char* text;
-    const char* key;
-    std::optional<std::string> value;
+    std::optional<std::string> model;
   };
   const Case cases[] = {
-      {"model = \"gpt-5-codex\"\n", "model", "gpt-5-codex"},
-      {"model_reasoning_effort = 'high'\n", "model_reasoning_effort", "high"},
-      {"  \tmodel=o3\t \n", "model", "o3"},
-      {"model_reasoning_effort = \"low\"\nmodel = \"m\"\n", "model", "m"},  // longer key is not "model"
-      {"model = \"\"\nmodel = \"later\"\n", "model", std::nullopt},         // first match decides
-      {"model =\nmodel = x\n", "model", "x"},                             // nothing after "=": skipped
-      {"model\nmodel = y", "model", "y"},                                 // no "=" at all
-      {"model = a=b\n", "model", "a=b"},
-      {"model = \"gpt\" # pinned\n", "model", "gpt\" # pinned"},
-      {"[profiles.fast]\nmodel = \"p\"\n", "model", "p"},
-      {"model = \"gpt\"\r\n", "model", "gpt\"\r"},  // a carriage return stays part of the line
-      {"model = \"'both'\"", "model", "both"},
-      {"model = \"  \"", "model", "  "},
-      {"model = \"\"\"", "model", std::nullopt},
-      {"# model = commented\n", "model", std::nullopt},
-      {"mode = x\n", "model", std::nullopt},
-      {"", "model", std::nullopt},
-      {"\n\n\n", "model", std::nullopt},
+      {"model = \"gpt-5-codex\"\n", "gpt-5-codex"},
+      {"model='o3'\n", "o3"},
+      {"model = \"gpt-5.5\" # default\n", "gpt-5.5"},                        // a trailing comment is not the value
+      {"model = \"gpt-5.5\"\r\nmodel_reasoning_effort = \"low\"\r\n", "gpt-5.5"},  // CR LF line ends
+      {"[profiles.fast]\nmodel = \"p\"\n", std::nullopt},                   // inside a table: not the setting
+      {"model = \"top\"\n[profiles.fast]\nmodel = \"p\"\n", "top"},
+      {"model_reasoning_effort = \"low\"\nmodel = \"m\"\n", "m"},
+      {"model = \"\"\n", std::nullopt},
+      {"\"model\" = \"quoted key\"\n", "quoted key"},
+      {"model = \"\"\"multi\"\"\"\n", "multi"},
+      {"model = \"esc\\u00e9\"\n", "esc\u00e9"},
+      {"model = [\"a\"]\n", std::nullopt},                                    // not a text
+      {"# model = \"commented\"\n", std::nullopt},
+      {"model = \"a\"\nmodel = \"b\"\n", std::nullopt},                       // a duplicate key is not TOML
+      {"model = \"unterminated\n", std::nullopt},
+      {"", std::nullopt},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(CodexConfigReader::scanValue(c.text, c.key), c.value) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(CodexConfigReader::parse(c.text).model, c.model) << c.text;
+
+  const auto config = CodexConfigReader::parse("model_reasoning_effort = 'high'\nfast = true\n");
+  EXPECT_EQ(config.modelReasoningEffort, "high");
+  EXPECT_EQ(config.fastMode, "true");
 }
 
 TEST(CodexConfigReader, FastFallsBackToFastMode) {
