@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "forecasting/transcript_files.h"
+#include "forecasting/pricing.h"
 #include "forecasting/usage_history.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +56,7 @@ qd::UsageHistory::Options options(const fs::path& home, const fs::path& cache, u
   o.codexDirectories = {(home / ".codex" / "sessions").string(), (home / ".codex" / "archived_sessions").string()};
   o.cacheFile = cache.string();
   o.scanThreads = threads;
+  o.prices = qd::PriceList::load().list;  // spend is priced as in a real run
   return o;
 }
 

@@ -150,7 +150,10 @@ def readings(payload):
         used = finite_number(window.get("used_percentage"))
         if used is None:
             continue
-        out.append((kind, minutes, min(max(used, 0.0), 100.0), reset_seconds(window.get("resets_at"))))
+        # Claude Code computes the percentage in floating point (55.00000000000001):
+        # two decimals keep every real step and drop the noise.
+        used = round(min(max(used, 0.0), 100.0), 2)
+        out.append((kind, minutes, used, reset_seconds(window.get("resets_at"))))
     return out
 
 
@@ -217,7 +220,7 @@ def record_snapshots(base, payload, settings, now):
                 "timestamp": iso8601(now),
                 "windowKind": kind,
                 "usedPercent": used,
-                "remainingPercent": max(0.0, 100.0 - used),
+                "remainingPercent": round(max(0.0, 100.0 - used), 2),
             }
             if reset is not None:
                 line["resetAt"] = iso8601(reset)

@@ -101,6 +101,17 @@ TEST_F(BridgeTest, UnchangedRedrawsWithinAMinuteAddNoLines) {
   EXPECT_EQ(snaps[2].windowKind, WindowKind::fiveHour);
 }
 
+TEST_F(BridgeTest, StoresPercentagesWithoutFloatingPointNoise) {
+  Json input = Json::parse(kInput);
+  input["rate_limits"]["five_hour"]["used_percentage"] = 55.00000000000001;
+  input["rate_limits"]["seven_day"]["used_percentage"] = 100.0 / 3.0;
+  ASSERT_EQ(run(input.dump()).status, 0);
+  const auto lines = testing::lines(readFile(support() / "snapshots.ndjson"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("\"usedPercent\":55.0,\"remainingPercent\":45.0,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("\"usedPercent\":33.33,\"remainingPercent\":66.67,"), std::string::npos) << lines[1];
+}
+
 TEST_F(BridgeTest, WrapsTheFormerStatusLineCommandWithTheSameInput) {
   const auto seen = dir_ / "seen.json";
   writeFile(support() / "claude-prev-statusline.json",

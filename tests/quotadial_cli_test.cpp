@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -47,7 +48,7 @@ class Child {
       std::string_view kv(*e);
       for (const char* drop : {"HOME=", "XDG_DATA_HOME=", "DISPLAY=", "WAYLAND_DISPLAY=", "NO_COLOR=",
                                "DBUS_SESSION_BUS_ADDRESS=", "CLAUDE_CONFIG_DIR=", "CODEX_HOME=", "TSAN_OPTIONS=",
-                               "QT_QPA_PLATFORM="})
+                               "QT_QPA_PLATFORM=", "ANTHROPIC_API_KEY=", "ANTHROPIC_AUTH_TOKEN="})
         if (kv.starts_with(drop)) goto skip;
       env.emplace_back(kv);
     skip:;
@@ -208,6 +209,31 @@ TEST(QuotadialCli, StatusWithNothingRecordedExplainsHowToConnect) {
   ASSERT_FALSE(doc.is_discarded());
   EXPECT_EQ(doc["mode"], "live");
   EXPECT_TRUE(doc["emptyState"]["title"].is_string());
+  // Health comes from what is on disk, without starting the sources.
+  ASSERT_EQ(doc["providers"].size(), 2u);
+  for (const auto& p : doc["providers"]) {
+    ASSERT_TRUE(p["health"].is_object()) << p.dump();
+    EXPECT_TRUE(p["health"]["state"].is_string());
+    EXPECT_TRUE(p["health"]["detail"].is_string());
+  }
+  EXPECT_EQ(doc["providers"][1]["health"]["state"], "unavailable");
+  EXPECT_EQ(doc["providers"][1]["health"]["detail"], "bridge not installed; no reading yet");
+}
+
+TEST(QuotadialCli, StatusSaysAnApiKeyLoginHasNoPlanLimits) {
+  TempHome home;
+  std::filesystem::create_directories(home.path() / ".claude");
+  std::ofstream(home.path() / ".claude" / "settings.json") << R"({"apiKeyHelper": "~/bin/anthropic-key"})";
+  const Outcome r = run({"--status"}, home);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Signed in with an API key: API usage has no plan limits."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Spend in the last 7 days (from transcripts): \u00a30.00"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("--install-claude-bridge"), std::string::npos) << r.out;
+  const Outcome j = run({"--status", "--json"}, home);
+  const auto doc = nlohmann::json::parse(j.out, nullptr, false);
+  ASSERT_FALSE(doc.is_discarded());
+  EXPECT_EQ(doc["providers"][1]["health"]["state"], "idle");
+  EXPECT_EQ(doc["providers"][1]["health"]["detail"], "signed in with an API key: no plan limits, spend from transcripts");
 }
 
 TEST(QuotadialCli, HeadlessRunsUntilSigtermThenExitsWithinASecond) {

@@ -133,7 +133,8 @@ TEST(UsageTestMode, PrintsIndependentlyCountedDailyTotalsAndSpend) {
     const bool opus = rng() % 3 == 0;
     const long long in = rng() % 5000, out = rng() % 2000, cr = rng() % 90000, cw = rng() % 9000;
     const long long tokens = in + out + cr + cw;
-    const long long nano = opus ? in * 15000 + out * 75000 + cr * 1500 + cw * 18750
+    // Today's list prices: an Opus newer than the list gets the Opus family's 5/25/0.50/6.25.
+    const long long nano = opus ? in * 5000 + out * 25000 + cr * 500 + cw * 6250
                                 : in * 3000 + out * 15000 + cr * 300 + cw * 3750;
     const std::string usage = "{\"input_tokens\":" + std::to_string(in) + ",\"output_tokens\":" + std::to_string(out) +
                               ",\"cache_read_input_tokens\":" + std::to_string(cr) +
@@ -154,7 +155,7 @@ TEST(UsageTestMode, PrintsIndependentlyCountedDailyTotalsAndSpend) {
           << "}}}\n";
       if (in > 0) {
         want.tokens[1][day] += in;
-        want.nano[1][day] += in * 800;
+        want.nano[1][day] += in * 1000;
       }
     }
     // Codex token_count events, and lines that must not count.
@@ -165,7 +166,9 @@ TEST(UsageTestMode, PrintsIndependentlyCountedDailyTotalsAndSpend) {
     codex << R"({"timestamp":")" << ts << R"(","type":"event_msg","payload":{"type":"agent_message","message":"hi"}})" << "\n";
     if (cin + cout > 0) {
       want.tokens[0][day] += cin + cout;
-      want.nano[0][day] += cached * 125 + std::max(0LL, cin - cached) * 1250 + (cout + reason) * 10000;
+      // Cached input is part of the input and reasoning part of the output: each priced once.
+      const long long cachedIn = std::min(cached, cin);
+      want.nano[0][day] += cachedIn * 125 + (cin - cachedIn) * 1250 + cout * 10000;
     }
   }
   a << "not json at all\n{\"timestamp\":\"2026-01-01\",\"usage\":{\"input_tokens\":";  // truncated last line

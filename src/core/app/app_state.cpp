@@ -739,6 +739,28 @@ std::optional<std::string> AppState::freshnessLabel(Provider p) const {
   return std::nullopt;
 }
 
+std::optional<Timestamp> AppState::newestLiveReading(Provider p) const {
+  std::optional<Timestamp> newestAt;
+  for (const UsageSnapshot& s : *working_)
+    if (s.provider == p && (p == Provider::codex || isLiveClaudeSource(s.source)))
+      if (!newestAt || s.timestamp > *newestAt) newestAt = s.timestamp;
+  return newestAt;
+}
+
+std::optional<ProviderHealth> AppState::reportedHealth(Provider p) const {
+  if (auto it = providerHealth_.find(p); it != providerHealth_.end()) return it->second;
+  if (settings_.demoMode || !options_.stages.probeHealth) return std::nullopt;
+  return options_.stages.probeHealth(p, newestLiveReading(p), clock_->now());
+}
+
+bool AppState::claudeUsesApiKey() const {
+  if (settings_.demoMode || !options_.stages.claudeApiKeyLogin) return false;
+  const Timestamp now = clock_->now();
+  if (!apiKeyLogin_ || std::abs(secondsBetween(apiKeyLogin_->first, now)) >= 60)
+    apiKeyLogin_ = std::make_pair(now, options_.stages.claudeApiKeyLogin(newestLiveReading(Provider::claude), now));
+  return apiKeyLogin_->second;
+}
+
 std::string AppState::weeklyRecapText() const {
   std::vector<std::string> sentences;
   for (Provider p : sortedEnabledProviders()) {
@@ -877,6 +899,7 @@ std::string AppState::diagnosticsText() const {
   std::string bridge = options_.stages.bridgeStateText ? options_.stages.bridgeStateText()
                                                         : (settings_.claudeBridgeInstalled ? "installed" : "notInstalled");
   lines.push_back("claude bridge: " + bridge);
+  if (claudeUsesApiKey()) lines.push_back("claude login: API key (no plan limits; spend from transcripts)");
   if (history_)
     for (const std::string& note : history_->pricingNotes()) lines.push_back(note);
   if (auto err = AppLogger::shared().lastError()) lines.push_back("last error: " + *err);

@@ -91,6 +91,11 @@ struct LiveStages {
   // Main thread: the bridge state for the diagnostics text ("installed", "notInstalled",
   // "wrapping", "foreign" or `error("...")`).
   std::function<std::string()> bridgeStateText;
+  // Main thread, starting nothing: a provider's health from what is on disk and
+  // the newest reading, for reports made without live sources.
+  std::function<ProviderHealth(Provider provider, std::optional<Timestamp> newestReading, Timestamp now)> probeHealth;
+  // Main thread: Claude Code signs in with an API key, which has no plan limits.
+  std::function<bool(std::optional<Timestamp> newestReading, Timestamp now)> claudeApiKeyLogin;
 };
 
 struct AppStateOptions {
@@ -157,6 +162,12 @@ class AppState : public std::enable_shared_from_this<AppState> {
   [[nodiscard]] const std::vector<Recommendation>& recommendations() const { return recommendations_; }
   [[nodiscard]] const std::optional<Timestamp>& lastRefresh() const { return lastRefresh_; }
   [[nodiscard]] const std::map<Provider, ProviderHealth>& providerHealth() const { return providerHealth_; }
+  // The live source's health; where none runs (the one-shot reports), what can be
+  // known without starting it. Nothing in demo mode or without a way to tell.
+  [[nodiscard]] std::optional<ProviderHealth> reportedHealth(Provider provider) const;
+  // Claude Code signs in with an API key: no quota to show, only transcript spend
+  // (re-read at most once a minute).
+  [[nodiscard]] bool claudeUsesApiKey() const;
   [[nodiscard]] const std::map<Provider, CalibratedProjection>& calibrated() const { return calibrated_; }
 
   // ---- the cycle -------------------------------------------------------------
@@ -241,6 +252,8 @@ class AppState : public std::enable_shared_from_this<AppState> {
   void setSettings(AppSettings next);
   void recomputeAvailableSeries();
   [[nodiscard]] std::vector<ForecastResult> forecastsInOrder() const;
+  // The newest reading of a live source (Codex: any; Claude: bridge or OAuth, not estimates).
+  [[nodiscard]] std::optional<Timestamp> newestLiveReading(Provider provider) const;
 
   AppStateOptions options_;
   MainLoop* mainLoop_;
@@ -257,6 +270,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
   std::vector<Recommendation> recommendations_;
   std::optional<Timestamp> lastRefresh_;
   std::map<Provider, ProviderHealth> providerHealth_;
+  mutable std::optional<std::pair<Timestamp, bool>> apiKeyLogin_;  // (checked at, answer)
   std::map<Provider, CalibratedProjection> calibrated_;
   std::vector<std::pair<Provider, WindowKind>> availableSeries_;
 

@@ -2,7 +2,9 @@
 
 #include "app/app_state.h"
 #include "app/history_stages.h"
+#include "app/provider_probe.h"
 #include "providers/claude/claude_bridge_files.h"
+#include "providers/claude/claude_login.h"
 #include "providers/claude/claude_oauth_usage.h"
 #include "providers/claude/claude_provider.h"
 #include "providers/claude/claude_status_line_bridge_installer.h"
@@ -40,6 +42,12 @@ void attachClaudeStages(LiveStages& stages) {
   };
   stages.installBridge = [toOutcome] { return toOutcome(ClaudeStatusLineBridgeInstaller::install()); };
   stages.uninstallBridge = [toOutcome] { return toOutcome(ClaudeStatusLineBridgeInstaller::uninstall()); };
+  stages.probeHealth = [](Provider p, std::optional<Timestamp> newestReading, Timestamp now) {
+    return ProviderProbe::health(p, ProviderProbe::facts(p, newestReading, now), now);
+  };
+  stages.claudeApiKeyLogin = [](std::optional<Timestamp> newestReading, Timestamp now) {
+    return ClaudeLogin::decide(ClaudeLogin::gather(newestReading), now) == ClaudeLogin::Kind::apiKey;
+  };
   stages.bridgeStateText = [] {
     const auto status = ClaudeStatusLineBridgeInstaller::currentStatus();
     if (status.state == ClaudeBridgeStatus::State::error) return "error(\"" + status.errorText + "\")";

@@ -92,7 +92,13 @@ void NotificationManager::evaluate(const std::vector<ForecastResult>& forecasts,
       fire(p + "-5h-forecast", cooldown, n + " burn rate high",
            "At your " + std::string(label(f.basis)) + " pace, projected " + percent(f.projectedUsedAtReset) +
                " by reset.");
-    if (f.estimatedTimeToLimit && *f.estimatedTimeToLimit < th.timeToLimitUnderMinutes * 60.0)
+    // At the limit (100 % used, or the source says it is reached) there is nothing left to "hit".
+    const bool reached = f.status == ForecastStatus::limited || f.currentUsedPercent >= 100 ||
+                         (f.estimatedTimeToLimit && *f.estimatedTimeToLimit <= 0);
+    if (reached)
+      fire(p + "-5h-ttl", cooldown, n + " 5h limit reached",
+           "You have reached the 5h limit. It resets " + TimeFormatting::relativeCountdown(f.timeUntilReset) + ".");
+    else if (f.estimatedTimeToLimit && *f.estimatedTimeToLimit < th.timeToLimitUnderMinutes * 60.0)
       fire(p + "-5h-ttl", cooldown, n + " close to limit",
            "You may hit the 5h limit in ~" + TimeFormatting::countdown(f.estimatedTimeToLimit) + ".");
   }

@@ -94,6 +94,33 @@ TEST_F(NotificationManagerTest, ForecastAndTimeToLimitAlerts) {
   EXPECT_EQ(sink.delivered[1].body, "You may hit the 5h limit in ~59m.");
 }
 
+TEST_F(NotificationManagerTest, AtTheLimitTheAlertSaysItIsReached) {
+  struct Case {
+    double used;
+    ForecastStatus status;
+    std::optional<double> timeToLimit, timeUntilReset;
+    const char* body;
+  };
+  const Case cases[] = {
+      {100, ForecastStatus::limited, 0, 2 * 3600 + 5 * 60, "You have reached the 5h limit. It resets in 2h 5m."},
+      {100, ForecastStatus::limited, 0, -10, "You have reached the 5h limit. It resets now."},
+      {97, ForecastStatus::limited, std::nullopt, 600, "You have reached the 5h limit. It resets in 10m."},
+  };
+  for (const Case& c : cases) {
+    NotificationManager fresh{&sink, clock};
+    sink.delivered.clear();
+    ForecastResult f = fiveHour(Provider::claude, c.used);
+    f.status = c.status;
+    f.estimatedTimeToLimit = c.timeToLimit;
+    f.timeUntilReset = c.timeUntilReset;
+    settings.notificationThresholds.fiveHourUsageAbove = 101;
+    fresh.evaluate({f}, {}, settings);
+    ASSERT_EQ(sink.delivered.size(), 1u) << c.body;
+    EXPECT_EQ(sink.delivered[0].title, "Claude Code 5h limit reached");
+    EXPECT_EQ(sink.delivered[0].body, c.body);
+  }
+}
+
 TEST_F(NotificationManagerTest, WeeklyAlertsComeFromPacesOnly) {
   ForecastResult weekly = fiveHour(Provider::claude, 99);
   weekly.windowKind = WindowKind::sevenDay;

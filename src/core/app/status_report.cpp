@@ -83,6 +83,12 @@ nlohmann::ordered_json optionalNumber(const std::optional<double>& v) {
 
 nlohmann::ordered_json number(double v) { return std::isfinite(v) ? nlohmann::ordered_json(v) : nlohmann::ordered_json(nullptr); }
 
+// An API-key login of Claude Code has no quota: say so, and show the spend instead.
+std::string apiKeyLines(const AppState& state, const std::string& indent) {
+  return indent + "Signed in with an API key: API usage has no plan limits.\n" + std::string(indent.size(), ' ') +
+         "Spend in the last 7 days (from transcripts): " + state.spendThisWeek(Provider::claude) + "\n";
+}
+
 }  // namespace
 
 EmptyState emptyState(bool codexInstalled) {
@@ -107,7 +113,10 @@ std::string text(const AppState& state, bool colour) {
   if (state.workingSnapshots().empty()) {
     const EmptyState empty = emptyState(Shell::which("codex").has_value());
     out += "\n" + st.bold(empty.title) + "\n" + empty.text + "\n\n";
-    out += "  Connect Claude Code:    quotadial --install-claude-bridge\n";
+    if (state.claudeUsesApiKey())
+      out += apiKeyLines(state, "  Claude Code:            ");
+    else
+      out += "  Connect Claude Code:    quotadial --install-claude-bridge\n";
     out += "  Try it with demo data:  quotadial --status --demo\n";
     return out;
   }
@@ -118,7 +127,8 @@ std::string text(const AppState& state, bool colour) {
     out += "\n";
     const auto forecasts = providerForecasts(state, p);
     if (forecasts.empty()) {
-      out += "  No data for this provider yet.\n";
+      out += p == Provider::claude && state.claudeUsesApiKey() ? apiKeyLines(state, "  ")
+                                                              : "  No data for this provider yet.\n";
       continue;
     }
     for (const ForecastResult& f : forecasts) {
@@ -165,8 +175,8 @@ nlohmann::ordered_json json(const AppState& state) {
     entry["name"] = std::string(displayName(p));
     auto fresh = state.freshnessLabel(p);
     entry["freshness"] = fresh ? J(*fresh) : J(nullptr);
-    if (auto it = state.providerHealth().find(p); it != state.providerHealth().end())
-      entry["health"] = J{{"state", std::string(rawValue(it->second.state))}, {"detail", it->second.detail}};
+    if (auto health = state.reportedHealth(p))
+      entry["health"] = J{{"state", std::string(rawValue(health->state))}, {"detail", health->detail}};
     else
       entry["health"] = nullptr;
     J windows = J::array();

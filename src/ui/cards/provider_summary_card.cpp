@@ -135,6 +135,19 @@ bool ProviderSummaryCard::build(QVBoxLayout* layout) {
     layout->addWidget(row);
   }
 
+  // An API-key login has no quota to show: say so, and show what the transcripts cost.
+  if (provider_ == Provider::claude && !state.forecast(provider_, WindowKind::fiveHour) && !longForecast() &&
+      state.claudeUsesApiKey()) {
+    layout->addWidget(Ui::text(QStringLiteral("Signed in with an API key: API usage has no plan limits."), 10.5,
+                               t.textSecondary, QFont::Normal, true));
+    layout->addWidget(Ui::hbox({Ui::text(QStringLiteral("Spend, last 7 days"), 11, t.textSecondary, QFont::Medium),
+                                Ui::spacer(),
+                                Ui::text(QString::fromStdString(state.spendThisWeek(provider_)), 12, t.textPrimary,
+                                         QFont::DemiBold)}));
+    layout->addWidget(Ui::text(QStringLiteral("Estimated at list prices from Claude Code's transcripts."), 9.5,
+                               t.textTertiary, QFont::Normal, true));
+  }
+
   if (auto five = state.forecast(provider_, WindowKind::fiveHour)) {
     const auto snap = state.latestSnapshot(provider_, WindowKind::fiveHour);
     usageRow(layout, *five, snap ? QString::fromStdString(snap->windowLabel()) : QStringLiteral("5h"), "five");
