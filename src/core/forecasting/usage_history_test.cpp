@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+
+#include <nlohmann/json.hpp>
 
 #include "app/manual_main_loop.h"
 #include "forecasting/pricing.h"
@@ -209,6 +212,37 @@ TEST_F(UsageHistoryTest, ReadsBothToolsAndPricesTheirSpend) {
   const auto has = [&notes](const std::string& line) { return std::find(notes.begin(), notes.end(), line) != notes.end(); };
   EXPECT_TRUE(has("Claude Code models priced by family fallback: claude-opus-4-8")) << ::testing::PrintToString(notes);
   EXPECT_TRUE(has("Codex models priced by family fallback: (no model named)")) << ::testing::PrintToString(notes);
+}
+
+// Transcripts and rollouts written by the real programs, with the reference
+// counters' figures for them (tests/fixtures/real, made by the real-program tests).
+TEST(UsageHistoryOfTheRealPrograms, TokensEqualAndSpendAgreesWithTheReferenceCounters) {
+  const fs::path real = fs::path(QUOTADIAL_TEST_FIXTURES_DIR) / "real";
+  const auto expectedText = readWholeFile(real / "expected.json");
+  if (!expectedText) GTEST_SKIP() << "no files of the real programs under " << real;
+  const auto want = nlohmann::json::parse(*expectedText, nullptr, false);
+  ASSERT_TRUE(want.is_object());
+  const std::string recordedDay = want.value("recordedDay", "");
+  ScopedTZ tz("UTC0");
+  TranscriptTree tree;
+  ManualClock clock{at((recordedDay + "T23:00:00Z").c_str())};
+  const Timestamp written = at((recordedDay + "T22:00:00Z").c_str());
+  auto copyTree = [&](const fs::path& from, const std::function<fs::path(const std::string&)>& to) {
+    for (const auto& entry : fs::recursive_directory_iterator(from))
+      if (entry.is_regular_file())
+        TranscriptTree::write(to(fs::relative(entry.path(), from).string()), *readWholeFile(entry.path()), written);
+  };
+  copyTree(real / "codex" / "sessions", [&](const std::string& rel) { return tree.codex(rel); });
+  copyTree(real / "claude" / "projects", [&](const std::string& rel) { return tree.claude(rel); });
+  UsageHistory history(tree.options(clock));
+  history.refreshSync();
+  const Timestamp dayStart = at((recordedDay + "T00:00:00Z").c_str());
+  for (const auto& [provider, key] : {std::pair{Provider::codex, "codex"}, std::pair{Provider::claude, "claude"}}) {
+    const auto& figures = want[key];
+    EXPECT_EQ(day(history, provider, recordedDay), figures.value("totalTokens", int64_t{-1})) << key;
+    const double reference = figures.value("costUSD", 0.0);
+    EXPECT_NEAR(history.costUSD(provider, dayStart), reference, reference * 0.01) << key;
+  }
 }
 
 TEST_F(UsageHistoryTest, FiguresKeyedInAnotherTimeZoneAreMadeAgain) {
