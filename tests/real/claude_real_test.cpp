@@ -180,7 +180,7 @@ TEST(ClaudeReal, InteractiveSessionFeedsTheBridgeAndItsTranscriptsCountLikeTheRe
     std::cout << "[ note ] not compared with the reference: " << missing("ccusage") << "\n";
     return;
   }
-  const auto reference = runIn(dir.path(), env, {"ccusage", "daily", "--json", "--offline", "-z", "UTC"}, kDeadline);
+  const auto reference = runIn(dir.path(), env, {"ccusage", "claude", "daily", "--json", "--offline", "-z", "UTC"}, kDeadline);
   ASSERT_EQ(reference.status, 0) << reference.stdoutText << reference.stderrText;
   const auto figures = nlohmann::json::parse(reference.stdoutText, nullptr, false);
   ASSERT_TRUE(figures.is_object()) << reference.stdoutText;
