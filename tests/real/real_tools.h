@@ -111,14 +111,15 @@ class Background {
                                  cwd.string(), "/usr/bin/env", "-i"};
     all.insert(all.end(), env.begin(), env.end());
     all.insert(all.end(), argv.begin(), argv.end());
+    // Everything the child needs is made before fork: it may only make async-signal-safe calls.
+    std::vector<char*> args;
+    for (auto& a : all) args.push_back(a.data());
+    args.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
       const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(fd, STDOUT_FILENO);
       ::dup2(fd, STDERR_FILENO);
-      std::vector<char*> args;
-      for (auto& a : all) args.push_back(a.data());
-      args.push_back(nullptr);
       ::execv(args[0], args.data());
       ::_exit(127);
     }
@@ -150,12 +151,13 @@ class ModelServer {
   explicit ModelServer(const fs::path& log) : log_(log) {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    const std::string script = std::string(QUOTADIAL_TEST_FAKES_DIR) + "/model_server.py";
+    const std::string python = Shell::which("python3").value_or("/usr/bin/python3");
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(in[0], STDIN_FILENO);
       ::dup2(out[1], STDOUT_FILENO);
-      const std::string script = std::string(QUOTADIAL_TEST_FAKES_DIR) + "/model_server.py";
-      ::execlp("python3", "python3", script.c_str(), log.c_str(), "600", static_cast<char*>(nullptr));
+      ::execl(python.c_str(), "python3", script.c_str(), log.c_str(), "600", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(in[0]);
