@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libsimdjson-dev libre2-dev libcurl4-openssl-dev libtomlplusplus-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev fonts-dejavu-core
-  dbus xvfb xdotool x11-utils
+  dbus xvfb xdotool x11-utils tmux
 )
 
 install_missing() {

@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "codex_test_support.h"
+#include "../codex_test_support.h"
+#include "real_tools.h"
 #include "app/manual_main_loop.h"
 #include "providers/codex/codex_app_server_client.h"
 #include "providers/codex/codex_provider.h"
@@ -17,6 +18,7 @@ namespace {
 using namespace qd::testing;
 
 std::optional<std::string> realCodex() {
+  if (auto installed = real::program("codex")) return installed->string();
   auto found = Shell::which("codex");
   if (!found) return std::nullopt;
   std::string path(*found);
@@ -26,7 +28,7 @@ std::optional<std::string> realCodex() {
 
 TEST(CodexRealAppServer, HandshakeWithoutAnAccount) {
   const auto codex = realCodex();  // looked up before HOME moves
-  if (!codex) GTEST_SKIP() << "the Codex CLI is not installed";
+  if (!codex) GTEST_SKIP() << real::missing("codex");
   TempDir home;
   ScopedEnv homeEnv("HOME", home.path().string());
   ScopedEnv codexHome("CODEX_HOME", (home / ".codex").string());
@@ -51,7 +53,7 @@ TEST(CodexRealAppServer, HandshakeWithoutAnAccount) {
 
 TEST(CodexRealAppServer, ProviderWithoutAnAccountStaysRunningAndStoresNothing) {
   const auto codex = realCodex();
-  if (!codex) GTEST_SKIP() << "the Codex CLI is not installed";
+  if (!codex) GTEST_SKIP() << real::missing("codex");
   TempDir home;
   ScopedEnv homeEnv("HOME", home.path().string());
   ScopedEnv codexHome("CODEX_HOME", (home / ".codex").string());
