@@ -13,7 +13,10 @@ BIN="$(realpath "${3:-build/default/quotadial}")"
 TMP="$(mktemp -d)"
 HOMEDIR="${4:-$TMP/home}"
 cleanup() {
-  [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null || true
+  if [ -n "${APP_PID:-}" ]; then
+    kill "$APP_PID" 2>/dev/null || true
+    wait "$APP_PID" 2>/dev/null || true
+  fi
   rm -rf "$TMP"
 }
 trap cleanup EXIT

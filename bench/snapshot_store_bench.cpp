@@ -2,7 +2,8 @@
 //  1. a cold full decode (file read + simdjson On-Demand), beside `cat` of the
 //     same file in the same run;
 //  2. one append followed by the refresh cycle's read of the last 8 days, with the
-//     previous list released and with a reader still holding it.
+//     previous list released and with a reader still holding it;
+//  3. how long another writer's appends wait while a prune rewrites the file.
 // Usage: snapshot_store_bench [lines=100000] [appends=200]
 #include <fcntl.h>
 #include <spawn.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <random>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "storage/atomic_file.h"
@@ -178,6 +181,31 @@ int main(int argc, char** argv) {
   std::printf("  reads: %llu full, %llu incremental, %.1f MB decoded in all\n",
               static_cast<unsigned long long>(stats.fullDecodes),
               static_cast<unsigned long long>(stats.incrementalDecodes), stats.bytesDecoded / 1e6);
+
+  // ---- 3. prune while another writer appends --------------------------------------
+  // A second store on the same file stands in for the bridge: it shares only the lock.
+  {
+    std::atomic<bool> pruning{true};
+    std::vector<double> waits;
+    std::thread bridge([&] {
+      qd::SnapshotStore other(file);
+      std::mt19937_64 rng2(7);
+      for (int i = 0; pruning.load(); ++i) {
+        const auto start = Clock::now();
+        other.append(qd::bench::sample(rng2, lines + 10'000 + i));
+        waits.push_back(secondsSince(start));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+    const auto start = Clock::now();
+    store.prune(3650, qd::fromUnixSeconds(qd::bench::kCorpusBase + lines * 30.0));  // keeps every line: a full rewrite
+    const double pruneSeconds = secondsSince(start);
+    pruning = false;
+    bridge.join();
+    std::printf("\nprune (full rewrite) of %d lines: %.0f ms; meanwhile another writer appended:\n", lines,
+                pruneSeconds * 1e3);
+    report("append wait during the prune", waits);
+  }
 
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);

@@ -659,7 +659,7 @@ void keepInto(std::string& out, std::string_view padded, Timestamp cutoff, std::
 
 }  // namespace
 
-void SnapshotStore::pruneLocked(int retentionDays, Timestamp now) {
+void SnapshotStore::pruneCopying(int retentionDays, Timestamp now) {
   const Timestamp cutoff = addSeconds(now, -static_cast<double>(retentionDays) * 86400.0);
   struct stat st {};
   int fd = openForReading(url_, st);
@@ -682,11 +682,18 @@ void SnapshotStore::pruneLocked(int retentionDays, Timestamp now) {
     return;
   }
 
+  // On the writer: this process's own appends wait only for this short step.
+  writeQueue_.sync([&] { pruneFinishing(writer, st, copied, cutoff); });
+}
+
+void SnapshotStore::pruneFinishing(AtomicFileWriter& writer, const struct stat& st, int64_t copied, Timestamp cutoff) {
   FileLock lock(lockPath_, lockWait());
   noteLock(lock, "prune skipped");
   if (lock.timedOut()) return;
+  std::string out;
+  std::vector<UsageSnapshot> scratch;
   struct stat now2 {};
-  fd = openForReading(url_, now2);
+  int fd = openForReading(url_, now2);
   if (fd < 0) return;
   if (now2.st_dev != st.st_dev || now2.st_ino != st.st_ino || now2.st_size < copied) {
     // Rewritten or cut by someone else meanwhile: what was copied is no longer the file.
@@ -716,12 +723,12 @@ void SnapshotStore::clearLocked() {
 }
 
 void SnapshotStore::prune(int retentionDays, Timestamp now) {
-  writeQueue_.sync([&] { pruneLocked(retentionDays, now); });
+  pruneQueue_.sync([&] { pruneCopying(retentionDays, now); });
 }
 
 void SnapshotStore::pruneAsync(int retentionDays, Timestamp now, std::function<void()> done) {
-  writeQueue_.async([this, retentionDays, now, done = std::move(done)] {
-    pruneLocked(retentionDays, now);
+  pruneQueue_.async([this, retentionDays, now, done = std::move(done)] {
+    pruneCopying(retentionDays, now);
     if (done) done();
   });
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -35,8 +36,11 @@ namespace qd {
 //
 // Thread-safety: all members may be called from any thread. Reads and the cache
 // run on the queue "quotadial.snapshotstore", which never waits for the lock or
-// another process; writes run on "quotadial.snapshotstore.write". So the main
+// another process; writes run on "quotadial.snapshotstore.write" (a prune's
+// long unlocked copy on "quotadial.snapshotstore.prune"). So the main
 // thread may read synchronously, but writes from it go through the *Async calls.
+class AtomicFileWriter;
+
 class SnapshotStore {
  public:
   // How far back from the newest line `newest` looks when nothing asked for more.
@@ -129,7 +133,10 @@ class SnapshotStore {
   size_t decodeKept(std::string_view paddedText, std::vector<UsageSnapshot>& out);
   std::vector<UsageSnapshot>& mutableCache();
   void appendLocked(const std::string& line);
-  void pruneLocked(int retentionDays, Timestamp now);
+  // Prune in two steps: the bulk copied without the lock on pruneQueue_, then
+  // the lines appended meanwhile and the rename under it on writeQueue_.
+  void pruneCopying(int retentionDays, Timestamp now);
+  void pruneFinishing(AtomicFileWriter& writer, const struct stat& st, int64_t copied, Timestamp cutoff);
   void clearLocked();
   std::chrono::milliseconds lockWait() const;
   void noteLock(const FileLock& lock, const char* what);
@@ -167,6 +174,7 @@ class SnapshotStore {
 
   SerialQueue queue_{"quotadial.snapshotstore"};  // last: they stop before the state they serialise
   SerialQueue writeQueue_{"quotadial.snapshotstore.write"};
+  SerialQueue pruneQueue_{"quotadial.snapshotstore.prune"};  // stops first: it waits on writeQueue_
 };
 
 // One CSV row of the export, with its line feed, appended to `out`.
