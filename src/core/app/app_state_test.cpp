@@ -202,6 +202,22 @@ TEST_F(AppStateTest, TheWorkingSetCoversTheCurrentWindowsNotTheWholeHistory) {
   EXPECT_EQ(state->snapshotStore().all()->size(), 6u);
 }
 
+// "Prune now" and "Reset history" run on the store's writer and refresh when done.
+TEST_F(AppStateTest, PruneAndResetRefreshWhenTheStoreIsDone) {
+  store({snapshot(Provider::codex, WindowKind::fiveHour, at(-400 * 86'400.0), 10, at(-399 * 86'400.0), 300),
+         snapshot(Provider::codex, WindowKind::fiveHour, at(0), 30, at(7200), 300)});
+  auto state = make();
+  settle(*state);
+  state->pruneHistory();
+  ASSERT_TRUE(loop.runUntil([&] { return state->snapshotStore().all()->size() == 1; }));
+  settle(*state);
+  EXPECT_EQ(state->workingSnapshots().size(), 1u);
+
+  state->clearHistory();  // the refresh that follows empties the working set
+  ASSERT_TRUE(loop.runUntil([&] { return state->workingSnapshots().empty() && state->pendingRefreshes() == 0; }));
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "snapshots.ndjson"), 0u);
+}
+
 TEST_F(AppStateTest, DisabledProvidersAreLeftOutOfTheWorkingSet) {
   store({snapshot(Provider::codex, WindowKind::fiveHour, at(0), 10, at(3600), 300),
          snapshot(Provider::claude, WindowKind::fiveHour, at(0), 20, at(3600), 300)});
