@@ -9,15 +9,17 @@
 namespace qd::bench {
 
 // A realistic mix: both providers, both windows, the optional fields the live sources fill.
-inline UsageSnapshot sample(std::mt19937_64& rng, int i) {
+// Line i is stamped `base` + 30 s × i.
+inline constexpr double kCorpusBase = 1796000000.0;
+inline UsageSnapshot sample(std::mt19937_64& rng, int i, double base = kCorpusBase) {
   UsageSnapshot s;
   const bool claude = i % 2 == 1;
   s.provider = claude ? Provider::claude : Provider::codex;
-  s.timestamp = fromUnixSeconds(1796000000.0 + i * 30.0);
+  s.timestamp = fromUnixSeconds(base + i * 30.0);
   s.windowKind = (i / 2) % 2 ? WindowKind::sevenDay : WindowKind::fiveHour;
   s.usedPercent = std::uniform_real_distribution<double>(0, 100)(rng);
   s.remainingPercent = 100 - s.usedPercent;
-  s.resetAt = fromUnixSeconds(1796018000.0 + i * 30.0);
+  s.resetAt = fromUnixSeconds(base + 18000.0 + i * 30.0);
   s.windowDurationMins = s.windowKind == WindowKind::fiveHour ? 300 : 10080;
   if (claude) {
     s.limitId = s.windowKind == WindowKind::fiveHour ? "five_hour" : "seven_day";
@@ -42,10 +44,10 @@ inline UsageSnapshot sample(std::mt19937_64& rng, int i) {
 }
 
 // `lines` snapshot lines, each ending in a line feed.
-inline std::string corpus(std::mt19937_64& rng, int lines, int first = 0) {
+inline std::string corpus(std::mt19937_64& rng, int lines, int first = 0, double base = kCorpusBase) {
   std::string text;
   for (int i = first; i < first + lines; ++i) {
-    text += *JSONLines::encodeLine(sample(rng, i));
+    text += *JSONLines::encodeLine(sample(rng, i, base));
     text += '\n';
   }
   return text;

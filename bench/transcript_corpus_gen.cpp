@@ -70,6 +70,14 @@ std::string prose(size_t bytes) {
   return s;
 }
 
+// At most `bytes` of `s`, cut at a space: never inside a UTF-8 character or an
+// escape sequence, so the line stays valid UTF-8 and valid JSON.
+std::string wholeWords(const std::string& s, size_t bytes) {
+  if (bytes >= s.size()) return s;
+  const size_t cut = s.rfind(' ', bytes);
+  return cut == std::string::npos ? std::string() : s.substr(0, cut);
+}
+
 // Source code as a tool result carries it: escaped quotes, tabs and line breaks.
 std::string code(size_t bytes) {
   std::string s;
@@ -164,7 +172,7 @@ int64_t writeClaudeSession(const fs::path& path, size_t target, int64_t startMs,
         out += R"({"parentUuid":)" + parent + "," + common +
                R"("type":"user","message":{"role":"user","content":[{"tool_use_id":")" + toolId +
                R"(","type":"tool_result","content":")" + body + R"("}]},"uuid":")" + rid + R"(","timestamp":")" +
-               iso(t + 1000) + R"(","toolUseResult":{"stdout":")" + body.substr(0, body.size() / 4) +
+               iso(t + 1000) + R"(","toolUseResult":{"stdout":")" + wholeWords(body, body.size() / 4) +
                R"(","stderr":"","interrupted":false}})" + "\n";
         parent = "\"" + rid + "\"";
         ++totals.lines;

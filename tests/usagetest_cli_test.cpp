@@ -224,6 +224,8 @@ TEST(UsageTestMode, PrintsIndependentlyCountedDailyTotalsAndSpend) {
     std::snprintf(buf, sizeof buf, "  est spend 7d: $%.2f (~\u00a3%.2f)", dollars, dollars * 0.79);
     EXPECT_EQ(spend[p], buf);
   }
+  // A fresh data folder is made, and the scan kept for the next run.
+  EXPECT_TRUE(fs::is_regular_file(home / "data" / "Quotadial" / "usage-history-cache.json"));
   std::error_code ec;
   fs::remove_all(home, ec);
 }

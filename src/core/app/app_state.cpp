@@ -28,6 +28,10 @@ namespace {
 
 constexpr double kRefreshInterval = 30;
 constexpr double kHistoryInterval = 300;
+// How far back the working set reaches: the longest current window (a week) and
+// a day to spare; a month and a day while a provider reports a monthly window.
+constexpr double kWorkingSpanSeconds = 8 * 86400.0;
+constexpr double kMonthlyWorkingSpanSeconds = 32 * 86400.0;
 constexpr double kSaveDelay = 0.5;
 constexpr double kWeekSeconds = 604'800;
 
@@ -59,6 +63,7 @@ struct AppState::ComputeCache {
   std::map<std::pair<Provider, WindowKind>, Series> series;
   // Windows of each provider in sort-rank order, ties by first appearance.
   std::map<Provider, std::vector<WindowKind>> windows;
+  bool monthlySpan = false;  // a monthly window was seen: the working set reaches back further
 };
 
 // ---- construction -------------------------------------------------------------
@@ -375,7 +380,12 @@ ForecastBundle AppState::computeBundle(const AppSettings& S, const std::vector<P
     series = &demoSeries;
     windows = &demoWindows;
   } else {
-    SnapshotList all = store_->all();
+    SnapshotList all = store_->recent(addSeconds(now, cache.monthlySpan ? -kMonthlyWorkingSpanSeconds : -kWorkingSpanSeconds));
+    if (all && all != cache.source && !cache.monthlySpan &&
+        std::any_of(all->begin(), all->end(), [](const UsageSnapshot& s) { return s.windowKind == WindowKind::monthly; })) {
+      cache.monthlySpan = true;
+      all = store_->recent(addSeconds(now, -kMonthlyWorkingSpanSeconds));
+    }
     if (!all) all = std::make_shared<const std::vector<UsageSnapshot>>();
     std::set<Provider> enabled(S.enabledProviders.begin(), S.enabledProviders.end());
     SnapshotList W;
@@ -855,6 +865,26 @@ std::string AppState::uninstallClaudeBridge() {
   updateSettings([](AppSettings& s) { s.previousClaudeStatusLineCommand.reset(); });
   updateSettings([](AppSettings& s) { s.claudeBridgeInstalled = false; });
   return outcome.message;
+}
+
+void AppState::pruneHistory() {
+  std::weak_ptr<AppState> weak = weak_from_this();
+  MainLoop* loop = mainLoop_;
+  store_->pruneAsync(settings_.retentionDays, clock_->now(), [weak, loop] {
+    loop->post([weak] {
+      if (auto s = weak.lock()) s->refresh();
+    });
+  });
+}
+
+void AppState::clearHistory() {
+  std::weak_ptr<AppState> weak = weak_from_this();
+  MainLoop* loop = mainLoop_;
+  store_->clearAsync([weak, loop] {
+    loop->post([weak] {
+      if (auto s = weak.lock()) s->refresh();
+    });
+  });
 }
 
 std::optional<std::filesystem::path> AppState::exportCSV() {

@@ -228,6 +228,10 @@ class AppState : public std::enable_shared_from_this<AppState> {
   // Run the bridge installer, record the outcome in the settings; the message to show.
   [[nodiscard]] std::string installClaudeBridge();
   [[nodiscard]] std::string uninstallClaudeBridge();
+  // "Prune now" with `settings.retentionDays`, and "Reset history": run on the
+  // store's writer (never waiting here for the file lock), then refresh.
+  void pruneHistory();
+  void clearHistory();
   // Writes the CSV export and reveals it; the written file, or nothing on failure.
   [[nodiscard]] std::optional<std::filesystem::path> exportCSV();
   [[nodiscard]] std::string diagnosticsText() const;

@@ -179,6 +179,47 @@ TEST_F(AppStateTest, ProviderUpdatesTriggerARefresh) {
   EXPECT_EQ(state->workingSnapshots().size(), 1u);
 }
 
+// The working set reaches back eight days (a month and more once a monthly
+// window appears); older readings stay in the file for export.
+TEST_F(AppStateTest, TheWorkingSetCoversTheCurrentWindowsNotTheWholeHistory) {
+  const double day = 86'400;
+  store({snapshot(Provider::codex, WindowKind::sevenDay, at(-40 * day), 90, at(-33 * day), 10'080),
+         snapshot(Provider::codex, WindowKind::monthly, at(-20 * day), 50, at(10 * day), 43'200),
+         snapshot(Provider::codex, WindowKind::sevenDay, at(-9 * day), 70, at(-2 * day), 10'080),
+         snapshot(Provider::codex, WindowKind::sevenDay, at(-1 * day), 10, at(6 * day), 10'080),
+         snapshot(Provider::codex, WindowKind::sevenDay, at(0), 20, at(6 * day), 10'080)});
+  auto state = make();
+  settle(*state);
+  std::vector<Timestamp> seen;
+  for (const auto& s : state->workingSnapshots()) seen.push_back(s.timestamp);
+  // The monthly reading is twenty days old: out of reach until a newer one appears.
+  EXPECT_EQ(seen, (std::vector<Timestamp>{at(-1 * day), at(0)}));
+
+  store({snapshot(Provider::codex, WindowKind::monthly, at(0), 55, at(10 * day), 43'200)});
+  state->refresh();  // a monthly window within eight days: the set reaches back 32
+  settle(*state);
+  seen.clear();
+  for (const auto& s : state->workingSnapshots()) seen.push_back(s.timestamp);
+  EXPECT_EQ(seen, (std::vector<Timestamp>{at(-20 * day), at(-9 * day), at(-1 * day), at(0), at(0)}));
+  EXPECT_EQ(state->snapshotStore().all()->size(), 6u);
+}
+
+// "Prune now" and "Reset history" run on the store's writer and refresh when done.
+TEST_F(AppStateTest, PruneAndResetRefreshWhenTheStoreIsDone) {
+  store({snapshot(Provider::codex, WindowKind::fiveHour, at(-400 * 86'400.0), 10, at(-399 * 86'400.0), 300),
+         snapshot(Provider::codex, WindowKind::fiveHour, at(0), 30, at(7200), 300)});
+  auto state = make();
+  settle(*state);
+  state->pruneHistory();
+  ASSERT_TRUE(loop.runUntil([&] { return state->snapshotStore().all()->size() == 1; }));
+  settle(*state);
+  EXPECT_EQ(state->workingSnapshots().size(), 1u);
+
+  state->clearHistory();  // the refresh that follows empties the working set
+  ASSERT_TRUE(loop.runUntil([&] { return state->workingSnapshots().empty() && state->pendingRefreshes() == 0; }));
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "snapshots.ndjson"), 0u);
+}
+
 TEST_F(AppStateTest, DisabledProvidersAreLeftOutOfTheWorkingSet) {
   store({snapshot(Provider::codex, WindowKind::fiveHour, at(0), 10, at(3600), 300),
          snapshot(Provider::claude, WindowKind::fiveHour, at(0), 20, at(3600), 300)});

@@ -230,17 +230,17 @@ int runSelfTest(const CommandLineOptions&, std::ostream& out) {
 
 int runDumpStore(const CommandLineOptions&, std::ostream& out) {
   SnapshotStore store(LocalFileStore::snapshotsFile());
-  const auto all = store.all();
-  std::vector<UsageSnapshot> rows = all ? *all : std::vector<UsageSnapshot>{};
-  out << "Store: " << rows.size() << " snapshot(s) at " << store.url().string() << "\n";
-  std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
   const std::string dash = "\u2014";
-  for (const UsageSnapshot& s : rows) {
-    out << "  " << rawValue(s.provider) << "/" << rawValue(s.windowKind) << " used=" << percent(s.usedPercent)
-        << " reset=" << (s.resetAt ? formatISO8601(*s.resetAt) : dash) << " model=" << s.modelId.value_or(dash)
-        << " effort=" << s.effortLevel.value_or(dash) << " src=" << s.source << " ts=" << formatISO8601(s.timestamp)
-        << "\n";
-  }
+  // Streamed: a year of readings is listed without holding it in memory.
+  const bool read = store.forEachByTime(
+      [&](size_t count) { out << "Store: " << count << " snapshot(s) at " << store.url().string() << "\n"; },
+      [&](const UsageSnapshot& s) {
+        out << "  " << rawValue(s.provider) << "/" << rawValue(s.windowKind) << " used=" << percent(s.usedPercent)
+            << " reset=" << (s.resetAt ? formatISO8601(*s.resetAt) : dash) << " model=" << s.modelId.value_or(dash)
+            << " effort=" << s.effortLevel.value_or(dash) << " src=" << s.source << " ts=" << formatISO8601(s.timestamp)
+            << "\n";
+      });
+  if (!read) out << "Store: 0 snapshot(s) at " << store.url().string() << "\n";
   out.flush();
   return 0;
 }

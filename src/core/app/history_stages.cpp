@@ -1,5 +1,7 @@
 #include "app/history_stages.h"
 
+#include <iterator>
+
 #include "app/app_state.h"
 #include "forecasting/calibrated_projector.h"
 #include "forecasting/claude_effort_calibration.h"
@@ -36,9 +38,13 @@ void attachHistoryStages(AppStateOptions& options, std::shared_ptr<UsageHistory>
 
   LiveStages& stages = options.stages;
   stages.augmentWorkingSet = [context](SnapshotList working, const AppSettings&, Timestamp now) -> SnapshotList {
-    auto augmented = ClaudeEstimator::augmentClaude(*working, context, now);
-    if (augmented.size() == working->size()) return working;
-    return std::make_shared<const std::vector<UsageSnapshot>>(std::move(augmented));
+    auto added = ClaudeEstimator::estimatesToAdd(*working, context, now);
+    if (added.empty()) return working;
+    auto augmented = std::make_shared<std::vector<UsageSnapshot>>();
+    augmented->reserve(working->size() + added.size());
+    *augmented = *working;
+    std::move(added.begin(), added.end(), std::back_inserter(*augmented));
+    return augmented;
   };
   stages.claudeCurrent = [context, h, readMeta](const AppSettings&, Timestamp) {
     std::optional<ClaudeCurrentSettings> meta;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <unordered_set>
 
 #include "forecasting/transcript_files.h"
@@ -110,7 +111,7 @@ void ClaudeTokenIndex::readFile(FileState& state, const std::string& path, bool 
   }
 }
 
-void ClaudeTokenIndex::apply(const TranscriptFileInfo& info) {
+void ClaudeTokenIndex::apply(const TranscriptFileInfo& info, double mtimeFloor) {
   auto [it, inserted] = files_.try_emplace(info.path);
   FileState& f = it->second;
   f.seen = true;
@@ -118,11 +119,17 @@ void ClaudeTokenIndex::apply(const TranscriptFileInfo& info) {
   const bool shrank = !inserted && info.size < f.size;
   const bool changed = inserted || replaced || shrank || info.size != f.size || info.mtime != f.mtime;
   if (!changed) return;
-  const bool fromStart = inserted || replaced || shrank || f.invalid;
+  const bool fromStart = inserted || replaced || shrank || f.invalid || f.skipped;
   f.device = info.device;
   f.inode = info.inode;
   f.size = info.size;
   f.mtime = info.mtime;
+  if (info.mtime < mtimeFloor) {
+    if (fromStart) dropEvents(f);
+    f.skipped = true;
+    return;
+  }
+  f.skipped = false;
   readFile(f, info.path, fromStart);
 }
 
@@ -136,19 +143,26 @@ void ClaudeTokenIndex::remove(const std::string& path) {
   if (keyed) rebuildBest();
 }
 
-void ClaudeTokenIndex::update() {
+void ClaudeTokenIndex::update(std::optional<Timestamp> since) {
   lastFilesRead_ = 0;
   lastBytesRead_ = 0;
+  const double mtimeFloor = since ? toUnixSeconds(*since) - 3600.0 : -std::numeric_limits<double>::infinity();
+  // Files passed over earlier that this update reaches.
+  for (auto& [path, f] : files_)
+    if (f.skipped && f.mtime >= mtimeFloor) {
+      f.skipped = false;
+      readFile(f, path, true);
+    }
   TranscriptTreeWatcher::Poll poll = watcher_.poll();
   if (!poll.listedAll()) {
     for (const auto& c : poll.changes) {
-      if (c.present) apply(c.info);
+      if (c.present) apply(c.info, mtimeFloor);
       else remove(c.info.path);
     }
     return;
   }
   for (auto& [path, f] : files_) f.seen = false;
-  for (const auto& c : poll.changes) apply(c.info);
+  for (const auto& c : poll.changes) apply(c.info, mtimeFloor);
   bool removedKeyed = false;
   for (auto it = files_.begin(); it != files_.end();) {
     if (it->second.seen) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -30,7 +31,10 @@ class ClaudeTokenIndex {
 
   // Lists the transcripts and reads what changed: appended bytes of grown files,
   // whole files that are new, shrank or were replaced; vanished files are dropped.
-  void update();
+  // With `since`, files last modified before `since` − 3600 s (which `tokensSince`
+  // of that moment ignores) are only noted, not read, until an update reaches
+  // back to them or they change.
+  void update(std::optional<Timestamp> since = std::nullopt);
 
   // Tokens of the lines timestamped at or after `since`, in files modified no
   // earlier than `since` − 3600 s; each (message.id, requestId) pair counts once,
@@ -58,6 +62,7 @@ class ClaudeTokenIndex {
     int64_t committed = 0;  // bytes read up to the last line break
     bool invalid = false;   // not UTF-8: contributes nothing until it changes
     bool seen = false;
+    bool skipped = false;   // older than the floor of the update that listed it: not read
     std::vector<Event> events;  // complete lines, sorted by (time, seq)
     std::vector<Event> tail;    // the last line while it lacks its line break
     std::vector<int64_t> suffix;  // suffix sums of counted tokens over `events`
@@ -71,7 +76,7 @@ class ClaudeTokenIndex {
   };
 
   // A file's attributes as just read: reads what changed.
-  void apply(const TranscriptFileInfo& info);
+  void apply(const TranscriptFileInfo& info, double mtimeFloor);
   void remove(const std::string& path);
   void readFile(FileState& state, const std::string& path, bool fromStart);
   void dropEvents(FileState& state);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -104,6 +106,31 @@ TEST_F(ClaudeTokenIndexTest, LinesWithoutTheirBreakCountUntilTheyAreReplaced) {
   EXPECT_EQ(count(index), 0);
   write("a/s.jsonl", line("2025-03-10T10:00:03Z", 2));
   EXPECT_EQ(count(index), 2);
+}
+
+// Files last modified long before the asked-for moment are listed but not read;
+// an update that reaches back to them reads them then, and the counts agree with
+// an index that read everything.
+TEST_F(ClaudeTokenIndexTest, FilesOlderThanTheWindowAreReadOnlyWhenReached) {
+  write("old/s1.jsonl", line("2025-01-01T10:00:00Z", 40));
+  write("new/s2.jsonl", line("2025-03-10T10:00:00Z", 2));
+  fs::last_write_time(p("old/s1.jsonl"), fs::file_time_type::clock::now() - std::chrono::hours(24 * 40));
+  const Timestamp recent = addSeconds(fromUnixSeconds(static_cast<double>(::time(nullptr))), -86400);
+  const Timestamp longAgo = at("2020-01-01T00:00:00Z");
+  ClaudeTokenIndex index((root_ / "projects").string());
+  index.update(recent);
+  EXPECT_EQ(index.lastFilesRead(), 1u);
+  EXPECT_EQ(index.fileCount(), 2u);
+  EXPECT_EQ(index.tokensSince(longAgo), 2);  // only what was read
+
+  write("new/s2.jsonl", line("2025-03-10T10:01:00Z", 3), std::ios::app);
+  index.update(recent);
+  EXPECT_EQ(index.lastFilesRead(), 1u);
+
+  index.update(longAgo);
+  EXPECT_EQ(index.tokensSince(longAgo), 45);
+  ClaudeTokenIndex everything((root_ / "projects").string());
+  EXPECT_EQ(count(everything), 45);
 }
 
 }  // namespace

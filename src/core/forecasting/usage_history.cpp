@@ -349,7 +349,11 @@ void UsageHistory::recompute() {
 
 void UsageHistory::writeCache() {
   const std::string json = UsageHistoryCache::encode(cache_);
-  (void)writeFileAtomically(options_.cacheFile, json);
+  // A first run (--usagetest on a fresh account) may come before anything made the folder.
+  const std::filesystem::path file(options_.cacheFile);
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  (void)writeFileAtomically(file, json);
 }
 
 std::shared_ptr<const UsageTables> UsageHistory::tables() const { return tables_.load(); }
@@ -504,7 +508,7 @@ std::optional<int64_t> UsageHistory::rollingClaudeTokensIfKnown(Timestamp since)
     auto it = rollCache_.find(key);
     if (it != rollCache_.end() && secondsBetween(it->second.at, now()) < rollTTL) return it->second.value;
     if (options_.synchronousRollingCounts) {
-      index_->update();
+      index_->update(since);
       const int64_t total = index_->tokensSince(since);
       rollCache_[key] = RollEntry{now(), total};
       return total;
@@ -517,7 +521,7 @@ std::optional<int64_t> UsageHistory::rollingClaudeTokensIfKnown(Timestamp since)
 }
 
 void UsageHistory::performRollingScan(Timestamp since, int64_t key) {
-  index_->update();
+  index_->update(since);
   const int64_t total = index_->tokensSince(since);
   const Timestamp t = now();
   rollCache_[key] = RollEntry{t, total};

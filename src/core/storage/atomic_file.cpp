@@ -10,29 +10,53 @@
 
 namespace qd {
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
+AtomicFileWriter::AtomicFileWriter(const std::filesystem::path& path, mode_t mode) : path_(path) {
   const std::string dir = path.has_parent_path() ? path.parent_path().string() : std::string(".");
   std::string tmpl = dir + "/." + path.filename().string() + ".tmp-XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0;
+  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd_ < 0) return;
+  tempName_ = name.data();
+  ok_ = ::fchmod(fd_, mode) == 0;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!tempName_.empty()) ::unlink(tempName_.c_str());
+}
+
+void AtomicFileWriter::write(std::string_view bytes) {
   size_t done = 0;
-  while (ok && done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (ok_ && done < bytes.size()) {
+    ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok = false;
+      ok_ = false;
       break;
     }
     done += static_cast<size_t>(n);
   }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(name.data());
-  return ok;
+}
+
+void AtomicFileWriter::sync() {
+  if (ok_ && ::fdatasync(fd_) != 0) ok_ = false;
+}
+
+bool AtomicFileWriter::commit() {
+  if (fd_ < 0) return false;
+  if (ok_ && ::fsync(fd_) != 0) ok_ = false;
+  if (::close(fd_) != 0) ok_ = false;
+  fd_ = -1;
+  if (ok_ && ::rename(tempName_.c_str(), path_.c_str()) != 0) ok_ = false;
+  if (ok_) tempName_.clear();  // renamed: nothing to remove
+  return ok_;
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
+  AtomicFileWriter writer(path, mode);
+  writer.write(bytes);
+  return writer.commit();
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {

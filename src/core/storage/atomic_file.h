@@ -16,6 +16,30 @@ namespace qd {
 [[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                        mode_t mode = 0644);
 
+// The same, written in pieces: a temporary file in the target's directory that
+// `commit` makes durable and renames over the target. Dropped uncommitted, the
+// temporary file is removed and the target is untouched.
+class AtomicFileWriter {
+ public:
+  AtomicFileWriter(const std::filesystem::path& path, mode_t mode = 0644);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  [[nodiscard]] bool ok() const { return ok_; }
+  void write(std::string_view bytes);
+  // Flushes what was written so far to the disk (so that the final commit has little left to flush).
+  void sync();
+  // fsync, close, rename; false (and the target untouched) after any failure.
+  [[nodiscard]] bool commit();
+
+ private:
+  std::filesystem::path path_;
+  std::string tempName_;
+  int fd_ = -1;
+  bool ok_ = false;
+};
+
 // The whole content of a regular file, or nothing when it is missing or unreadable.
 [[nodiscard]] std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 

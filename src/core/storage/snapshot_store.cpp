@@ -26,6 +26,20 @@ namespace {
 constexpr int64_t kTailCheckBytes = 64;
 // A last line longer than this (no snapshot is) makes growth re-read the whole file.
 constexpr int64_t kMaxTailBytes = int64_t{1} << 20;
+// The unit of the backward and streaming reads.
+constexpr int64_t kBlockBytes = int64_t{1} << 20;
+// Lines are appended in time order give or take clocks and queues: a block read
+// backwards ends the read only when all of it is this much older than asked for.
+constexpr double kOrderSlackSeconds = 3600;
+// The cache is trimmed to a later start only once it holds this much more.
+constexpr double kTrimSeconds = 86400;
+
+// Offset just after the first line terminator of `text`, or -1.
+int64_t firstLineEnd(const char* text, int64_t size) {
+  for (int64_t i = 0; i < size; ++i)
+    if (text[i] == '\n' || text[i] == '\r') return i + 1;
+  return -1;
+}
 
 // Reads up to `len` bytes at `offset`; the count read, or -1 on error.
 int64_t preadAll(int fd, char* buf, int64_t len, int64_t offset) {
@@ -57,6 +71,9 @@ int64_t lastLineStart(const char* text, int64_t size) {
   return 0;
 }
 
+constexpr const char* kCSVHeader =
+    "timestamp,provider,window,usedPercent,remainingPercent,resetAt,model,effort,speed,plan,source,confidence\n";
+
 std::string csvNumber(double value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
@@ -84,35 +101,37 @@ std::string csvText(const std::optional<std::string>& value) {
 
 }  // namespace
 
+void appendSnapshotCSVRow(std::string& out, const UsageSnapshot& s) {
+  const auto& model = s.modelDisplayName ? s.modelDisplayName : s.modelId;
+  out += formatISO8601(s.timestamp);
+  out += ',';
+  out += rawValue(s.provider);
+  out += ',';
+  out += rawValue(s.windowKind);
+  out += ',';
+  out += csvNumber(s.usedPercent);
+  out += ',';
+  out += csvNumber(s.remainingPercent);
+  out += ',';
+  if (s.resetAt) out += formatISO8601(*s.resetAt);
+  out += ',';
+  out += csvText(model);
+  out += ',';
+  out += csvText(s.effortLevel);
+  out += ',';
+  out += csvText(s.speedMode);
+  out += ',';
+  out += csvText(s.planType);
+  out += ',';
+  out += csvText(s.source);
+  out += ',';
+  out += rawValue(s.sourceConfidence);
+  out += '\n';
+}
+
 std::string snapshotsCSV(const std::vector<UsageSnapshot>& rows) {
-  std::string out = "timestamp,provider,window,usedPercent,remainingPercent,resetAt,model,effort,speed,plan,source,confidence\n";
-  for (const auto& s : rows) {
-    const auto& model = s.modelDisplayName ? s.modelDisplayName : s.modelId;
-    out += formatISO8601(s.timestamp);
-    out += ',';
-    out += rawValue(s.provider);
-    out += ',';
-    out += rawValue(s.windowKind);
-    out += ',';
-    out += csvNumber(s.usedPercent);
-    out += ',';
-    out += csvNumber(s.remainingPercent);
-    out += ',';
-    if (s.resetAt) out += formatISO8601(*s.resetAt);
-    out += ',';
-    out += csvText(model);
-    out += ',';
-    out += csvText(s.effortLevel);
-    out += ',';
-    out += csvText(s.speedMode);
-    out += ',';
-    out += csvText(s.planType);
-    out += ',';
-    out += csvText(s.source);
-    out += ',';
-    out += rawValue(s.sourceConfidence);
-    out += '\n';
-  }
+  std::string out = kCSVHeader;
+  for (const auto& s : rows) appendSnapshotCSVRow(out, s);
   return out;
 }
 
@@ -127,62 +146,119 @@ SnapshotStore::~SnapshotStore() = default;
 
 // ---- appending ------------------------------------------------------------------
 
-void SnapshotStore::append(const UsageSnapshot& snapshot) {
+namespace {
+
+std::optional<std::string> encodedLine(const UsageSnapshot& snapshot) {
   auto encoded = JSONLines::encodeLine(snapshot);
-  if (!encoded) return;
+  if (!encoded) return std::nullopt;
   std::replace(encoded->begin(), encoded->end(), '\n', ' ');
   encoded->push_back('\n');
-  queue_.sync([&] {
-    FileLock lock(lockPath_);
-    const int flags = O_APPEND | O_CREAT | O_CLOEXEC;
-    int fd = ::open(url_.c_str(), O_RDWR | flags, 0644);
-    if (fd < 0 && errno == ENOENT) {
-      std::error_code ec;
-      std::filesystem::create_directories(url_.parent_path(), ec);
-      fd = ::open(url_.c_str(), O_RDWR | flags, 0644);
-    }
-    if (fd < 0 && errno == EACCES) fd = ::open(url_.c_str(), O_WRONLY | flags, 0644);
-    if (fd < 0) {
-      AppLogger::shared().warn(std::string("Snapshot append failed: ") + std::strerror(errno));
-      return;
-    }
-    struct stat st {};
-    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    // A torn last line (no terminator) would swallow this one; start a new line.
-    std::string_view bytes = *encoded;
-    std::string separated;
-    char last = '\n';
-    if (before > 0 && ::pread(fd, &last, 1, before - 1) == 1 && last != '\n' && last != '\r') {
-      separated = "\n" + *encoded;
-      bytes = separated;
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    if (done < bytes.size()) {
-      const int err = errno;
-      // Never leave half a line behind: the next append would run into it.
-      if (before >= 0 && done > 0) (void)!::ftruncate(fd, before);
-      AppLogger::shared().warn(std::string("Snapshot append failed: ") + std::strerror(err ? err : EIO));
-    }
-    ::close(fd);
-  });
+  return encoded;
+}
+
+}  // namespace
+
+std::chrono::milliseconds SnapshotStore::lockWait() const { return lockStuck_ ? kStuckLockWait : kLockWait; }
+
+void SnapshotStore::noteLock(const FileLock& lock, const char* what) {
+  if (lock.timedOut()) {
+    if (!lockStuck_)
+      AppLogger::shared().warn(std::string("Snapshot file lock still held by another process after ") +
+                               std::to_string(lock.waited().count()) + " ms; " + what);
+    lockStuck_ = true;
+  } else if (lock.held()) {
+    if (lockStuck_ || lock.waited() >= std::chrono::milliseconds(500))
+      AppLogger::shared().info("Snapshot file lock acquired after " + std::to_string(lock.waited().count()) + " ms");
+    lockStuck_ = false;
+  }
+}
+
+void SnapshotStore::appendLocked(const std::string& line) {
+  FileLock lock(lockPath_, lockWait());
+  // A bounded wait: one line in one write() on O_APPEND cannot interleave with
+  // another appender's line, so going ahead unlocked loses nothing.
+  noteLock(lock, "appending without it");
+  const int flags = O_APPEND | O_CREAT | O_CLOEXEC;
+  int fd = ::open(url_.c_str(), O_RDWR | flags, 0644);
+  if (fd < 0 && errno == ENOENT) {
+    std::error_code ec;
+    std::filesystem::create_directories(url_.parent_path(), ec);
+    fd = ::open(url_.c_str(), O_RDWR | flags, 0644);
+  }
+  if (fd < 0 && errno == EACCES) fd = ::open(url_.c_str(), O_WRONLY | flags, 0644);
+  if (fd < 0) {
+    AppLogger::shared().warn(std::string("Snapshot append failed: ") + std::strerror(errno));
+    return;
+  }
+  struct stat st {};
+  const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+  // A torn last line (no terminator) would swallow this one; start a new line.
+  std::string_view bytes = line;
+  std::string separated;
+  char last = '\n';
+  if (before > 0 && ::pread(fd, &last, 1, before - 1) == 1 && last != '\n' && last != '\r') {
+    separated = "\n" + line;
+    bytes = separated;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  if (done < bytes.size()) {
+    const int err = errno;
+    // Never leave half a line behind: the next append would run into it.
+    if (before >= 0 && done > 0) (void)!::ftruncate(fd, before);
+    AppLogger::shared().warn(std::string("Snapshot append failed: ") + std::strerror(err ? err : EIO));
+  }
+  ::close(fd);
+}
+
+void SnapshotStore::append(const UsageSnapshot& snapshot) {
+  auto line = encodedLine(snapshot);
+  if (!line) return;
+  writeQueue_.sync([&] { appendLocked(*line); });
 }
 
 void SnapshotStore::append(const std::vector<UsageSnapshot>& snapshots) {
   for (const auto& s : snapshots) append(s);
 }
 
+void SnapshotStore::appendAsync(std::vector<UsageSnapshot> snapshots, std::function<void()> done) {
+  std::vector<std::string> lines;
+  for (const auto& s : snapshots)
+    if (auto line = encodedLine(s)) lines.push_back(std::move(*line));
+  writeQueue_.async([this, lines = std::move(lines), done = std::move(done)] {
+    for (const auto& line : lines) appendLocked(line);
+    if (done) done();
+  });
+}
+
+void SnapshotStore::waitForWrites() {
+  writeQueue_.sync([] {});
+}
+
 // ---- reading --------------------------------------------------------------------
 
 std::shared_ptr<const std::vector<UsageSnapshot>> SnapshotStore::all() {
-  return queue_.sync([this]() -> std::shared_ptr<const std::vector<UsageSnapshot>> {
-    refreshLocked();
+  return recent(Timestamp::min());
+}
+
+std::shared_ptr<const std::vector<UsageSnapshot>> SnapshotStore::recent(Timestamp since) {
+  return queue_.sync([this, since]() -> std::shared_ptr<const std::vector<UsageSnapshot>> {
+    refreshLocked(since);
     return publish();
+  });
+}
+
+std::optional<UsageSnapshot> SnapshotStore::newest(Provider provider, WindowKind window) {
+  return queue_.sync([&]() -> std::optional<UsageSnapshot> {
+    refreshLocked(std::nullopt);
+    auto it = newest_.find({provider, window});
+    if (it == newest_.end()) return std::nullopt;
+    return it->second;
   });
 }
 
@@ -214,7 +290,8 @@ std::shared_ptr<const std::vector<UsageSnapshot>> SnapshotStore::publish() {
 }
 
 std::vector<UsageSnapshot>& SnapshotStore::mutableCache() {
-  // Someone still holds the published list: change a copy instead.
+  // Someone still holds the published list: change a copy instead. Only the
+  // recent lines are cached, so the copy costs what they cost.
   if (cache_->outside.load(std::memory_order_acquire) > 0) {
     auto copy = std::make_shared<Generation>();
     copy->snapshots.reserve(cache_->snapshots.capacity());
@@ -227,9 +304,30 @@ std::vector<UsageSnapshot>& SnapshotStore::mutableCache() {
 void SnapshotStore::resetCache() {
   if (!cache_->snapshots.empty() || cache_->outside.load(std::memory_order_acquire) > 0)
     cache_ = std::make_shared<Generation>();
+  newest_.clear();
 }
 
-bool SnapshotStore::refreshLocked() {
+void SnapshotStore::noteNewest(const UsageSnapshot* from, const UsageSnapshot* to) {
+  for (const UsageSnapshot* s = from; s != to; ++s) {
+    auto [it, inserted] = newest_.try_emplace({s->provider, s->windowKind}, *s);
+    if (!inserted && s->timestamp >= it->second.timestamp) it->second = *s;
+  }
+}
+
+size_t SnapshotStore::decodeKept(std::string_view paddedText, std::vector<UsageSnapshot>& out) {
+  const size_t before = out.size();
+  JSONLines::decodePaddedLines(paddedText, out);
+  stats_.bytesDecoded += static_cast<int64_t>(paddedText.size());
+  if (cacheSince_ && *cacheSince_ != Timestamp::min()) {
+    const Timestamp since = *cacheSince_;
+    out.erase(std::remove_if(out.begin() + static_cast<std::ptrdiff_t>(before), out.end(),
+                             [since](const UsageSnapshot& s) { return s.timestamp < since; }),
+              out.end());
+  }
+  return out.size() - before;
+}
+
+bool SnapshotStore::refreshLocked(std::optional<Timestamp> since) {
   const auto forget = [this](const FileKey& key) {
     resetCache();
     cacheKey_ = key;
@@ -242,6 +340,12 @@ bool SnapshotStore::refreshLocked() {
     return FileKey{st.st_dev, st.st_ino, int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec,
                    static_cast<int64_t>(st.st_size)};
   };
+  // Asked for earlier lines than the cache holds: read back again.
+  const bool reachBack = since && cacheSince_ && *since < *cacheSince_;
+  if (reachBack || !cacheSince_) {
+    cacheKey_.reset();
+    cacheSince_ = since;  // none: found from the newest line
+  }
 
   int fd = ::open(url_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -257,45 +361,126 @@ bool SnapshotStore::refreshLocked() {
     return false;
   }
   const FileKey key = makeKey(st);
-  if (cacheKey_ && *cacheKey_ == key) {
-    ::close(fd);
-    return true;
-  }
-  bool ok = false;
-  if (cacheKey_ && cacheKey_->device == key.device && cacheKey_->inode == key.inode &&
+  bool ok = cacheKey_ && *cacheKey_ == key;
+  if (!ok && cacheKey_ && cacheKey_->device == key.device && cacheKey_->inode == key.inode &&
       key.size > cacheKey_->size && tailStart_ >= 0 && cacheKey_->size > 0)
     ok = readGrowth(fd, key);
-  if (!ok) ok = readFull(fd, key);
+  if (!ok) ok = readBackwards(fd, key, cacheSince_);
   ::close(fd);
-  if (!ok) forget(key);
-  return ok;
+  if (!ok) {
+    forget(key);
+    return false;
+  }
+  if (since && cacheSince_ && *cacheSince_ != Timestamp::min() && secondsBetween(*cacheSince_, *since) > kTrimSeconds)
+    trimLocked(*since);
+  return true;
 }
 
-bool SnapshotStore::readFull(int fd, const FileKey& key) {
-  PaddedBuffer buf(key.size);
-  const int64_t got = preadAll(fd, buf.data.get(), key.size, 0);
-  if (got < 0) return false;
-  std::memset(buf.data.get() + got, 0, JSONLines::kReadPadding);
-  const char* text = buf.data.get();
-  const int64_t start = lastLineStart(text, got);
+bool SnapshotStore::readBackwards(int fd, const FileKey& key, std::optional<Timestamp> since) {
+  const bool whole = since && *since == Timestamp::min();
+  std::vector<std::vector<UsageSnapshot>> blocks;  // newest first
+  int64_t pos = key.size;
+  int64_t blockBytes = kBlockBytes;
+  bool first = true;
+  size_t lastRecords = 0;
+  int64_t lastStart = 0;
+  std::string tail;
+  int64_t tailFrom = 0;
+  cacheSince_ = since;
+  while (pos > 0) {
+    const int64_t start = whole ? 0 : std::max<int64_t>(0, pos - blockBytes);
+    PaddedBuffer buf(pos - start);
+    const int64_t got = preadAll(fd, buf.data.get(), pos - start, start);
+    if (got != pos - start) return false;
+    const char* text = buf.data.get();  // byte i is file offset start + i
+    int64_t from = start;
+    if (start > 0) {
+      const int64_t end = firstLineEnd(text, got);
+      if (end < 0 || end == got) {  // no whole line in the block: take a bigger one
+        blockBytes *= 2;
+        continue;
+      }
+      from = start + end;
+    }
+    std::vector<UsageSnapshot> records;
+    if (first) {
+      lastStart = from + lastLineStart(text + (from - start), pos - from);
+      // The span is measured from the newest line; decode the block before filtering.
+      const auto saved = cacheSince_;
+      cacheSince_ = Timestamp::min();
+      decodeKept(std::string_view(text + (from - start), static_cast<size_t>(lastStart - from)), records);
+      const size_t beforeLast = records.size();
+      decodeKept(std::string_view(text + (lastStart - start), static_cast<size_t>(pos - lastStart)), records);
+      cacheSince_ = saved;
+      if (!cacheSince_ && !records.empty()) {
+        Timestamp newestTime = records.front().timestamp;
+        for (const auto& r : records) newestTime = std::max(newestTime, r.timestamp);
+        cacheSince_ = addSeconds(newestTime, -kDefaultSpanSeconds);
+      }
+      const Timestamp bound = cacheSince_.value_or(Timestamp::min());
+      auto keptEnd = std::remove_if(records.begin() + static_cast<std::ptrdiff_t>(beforeLast), records.end(),
+                                    [bound](const UsageSnapshot& s) { return s.timestamp < bound; });
+      lastRecords = static_cast<size_t>(keptEnd - (records.begin() + static_cast<std::ptrdiff_t>(beforeLast)));
+      records.erase(keptEnd, records.end());
+      records.erase(std::remove_if(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(beforeLast),
+                                   [bound](const UsageSnapshot& s) { return s.timestamp < bound; }),
+                    records.begin() + static_cast<std::ptrdiff_t>(beforeLast));
+      tailFrom = std::max(start, std::min(lastStart, key.size - kTailCheckBytes));
+      tail.assign(text + (tailFrom - start), static_cast<size_t>(key.size - tailFrom));
+      if (key.size - lastStart > kMaxTailBytes) tailFrom = -1;
+      first = false;
+    } else {
+      // Decoded unfiltered to see whether the whole block is older than wanted.
+      const auto saved = cacheSince_;
+      cacheSince_ = Timestamp::min();
+      decodeKept(std::string_view(text + (from - start), static_cast<size_t>(pos - from)), records);
+      cacheSince_ = saved;
+      bool older = cacheSince_ && !records.empty();
+      if (older) {
+        const Timestamp stop = addSeconds(*cacheSince_, -kOrderSlackSeconds);
+        for (const auto& r : records)
+          if (r.timestamp >= stop) {
+            older = false;
+            break;
+          }
+      }
+      if (cacheSince_) {
+        const Timestamp bound = *cacheSince_;
+        records.erase(std::remove_if(records.begin(), records.end(),
+                                     [bound](const UsageSnapshot& s) { return s.timestamp < bound; }),
+                      records.end());
+      }
+      blocks.push_back(std::move(records));
+      if (older) break;
+      pos = from;
+      continue;
+    }
+    blocks.push_back(std::move(records));
+    pos = from;
+  }
 
   auto fresh = std::make_shared<Generation>();
-  size_t lines = 0;
-  for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(text + got - p))));
-       ++p)
-    ++lines;
+  size_t total = 0;
+  for (const auto& b : blocks) total += b.size();
   // Headroom for appends: growing in place must not move every cached record.
-  fresh->snapshots.reserve(lines + lines / 2 + 1024);
-  JSONLines::decodePaddedLines(std::string_view(text, static_cast<size_t>(start)), fresh->snapshots);
-  const size_t lastRecords = JSONLines::decodePaddedLines(
-      std::string_view(text + start, static_cast<size_t>(got - start)), fresh->snapshots);
+  fresh->snapshots.reserve(total + total / 2 + 1024);
+  for (auto it = blocks.rbegin(); it != blocks.rend(); ++it)
+    std::move(it->begin(), it->end(), std::back_inserter(fresh->snapshots));
   cache_ = std::move(fresh);
+  newest_.clear();
+  noteNewest(cache_->snapshots.data(), cache_->snapshots.data() + cache_->snapshots.size());
+  if (!cacheSince_) cacheSince_ = Timestamp::min();  // nothing decoded: an empty or unreadable-lines file
 
-  FileKey readKey = key;
-  readKey.size = got;
-  cacheKey_ = readKey;
-  lastLineStart_ = start;
-  rememberTail(text, 0, got, lastRecords);
+  cacheKey_ = key;
+  lastLineStart_ = lastStart;
+  lastLineRecords_ = lastRecords;
+  if (key.size == 0 || tailFrom < 0) {
+    tailStart_ = key.size == 0 ? 0 : -1;
+    tail_.clear();
+  } else {
+    tailStart_ = tailFrom;
+    tail_ = std::move(tail);
+  }
   ++stats_.fullDecodes;
   return true;
 }
@@ -314,10 +499,10 @@ bool SnapshotStore::readGrowth(int fd, const FileKey& key) {
 
   auto& cache = mutableCache();
   cache.resize(cache.size() - lastLineRecords_);
-  JSONLines::decodePaddedLines(std::string_view(text + (lastLineStart_ - from), static_cast<size_t>(start - lastLineStart_)),
-                               cache);
-  const size_t lastRecords =
-      JSONLines::decodePaddedLines(std::string_view(text + (start - from), static_cast<size_t>(end - start)), cache);
+  const size_t firstNew = cache.size();
+  decodeKept(std::string_view(text + (lastLineStart_ - from), static_cast<size_t>(start - lastLineStart_)), cache);
+  const size_t lastRecords = decodeKept(std::string_view(text + (start - from), static_cast<size_t>(end - start)), cache);
+  noteNewest(cache.data() + firstNew, cache.data() + cache.size());
 
   FileKey readKey = key;
   readKey.size = end;
@@ -326,6 +511,24 @@ bool SnapshotStore::readGrowth(int fd, const FileKey& key) {
   rememberTail(text, from, end, lastRecords);
   ++stats_.incrementalDecodes;
   return true;
+}
+
+void SnapshotStore::trimLocked(Timestamp since) {
+  const auto& old = cache_->snapshots;
+  const size_t lastFrom = old.size() - lastLineRecords_;
+  auto fresh = std::make_shared<Generation>();
+  fresh->snapshots.reserve(old.size() + old.size() / 2 + 1024);
+  size_t lastKept = 0;
+  for (size_t i = 0; i < old.size(); ++i) {
+    if (old[i].timestamp < since) continue;
+    fresh->snapshots.push_back(old[i]);
+    if (i >= lastFrom) ++lastKept;
+  }
+  cache_ = std::move(fresh);
+  cacheSince_ = since;
+  lastLineRecords_ = lastKept;
+  newest_.clear();
+  noteNewest(cache_->snapshots.data(), cache_->snapshots.data() + cache_->snapshots.size());
 }
 
 void SnapshotStore::rememberTail(const char* buf, int64_t bufOffset, int64_t size, size_t lastLineRecords) {
@@ -339,44 +542,205 @@ void SnapshotStore::rememberTail(const char* buf, int64_t bufOffset, int64_t siz
   tail_.assign(buf + (tailStart_ - bufOffset), static_cast<size_t>(size - tailStart_));
 }
 
+// ---- streaming ------------------------------------------------------------------
+
+namespace {
+
+// Calls `lines` with each run of whole lines of the file (padded for the
+// decoder), up to the last line terminator before `limit`, and with the rest
+// when `includeTorn`; returns the offset just after the last whole line, or -1
+// on a read error.
+int64_t streamLines(int fd, int64_t from, int64_t limit, bool includeTorn,
+                    const std::function<void(std::string_view padded)>& lines) {
+  int64_t pos = from;
+  int64_t blockBytes = kBlockBytes;
+  while (pos < limit) {
+    const int64_t len = std::min(blockBytes, limit - pos);
+    PaddedBuffer buf(len);
+    const int64_t got = preadAll(fd, buf.data.get(), len, pos);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    std::memset(buf.data.get() + got, 0, JSONLines::kReadPadding);
+    const int64_t whole = lastLineStart(buf.data.get(), got);
+    const bool atEnd = pos + got >= limit;
+    if (whole == 0 && !atEnd) {  // a line longer than the block
+      blockBytes *= 2;
+      continue;
+    }
+    if (atEnd && includeTorn) {
+      lines(std::string_view(buf.data.get(), static_cast<size_t>(got)));
+      return pos + whole;
+    }
+    if (whole > 0) lines(std::string_view(buf.data.get(), static_cast<size_t>(whole)));
+    pos += whole;
+    blockBytes = kBlockBytes;
+    if (atEnd) break;
+  }
+  return pos;
+}
+
+int openForReading(const std::filesystem::path& path, struct stat& st) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool SnapshotStore::forEachByTime(const std::function<void(size_t count)>& count,
+                                  const std::function<void(const UsageSnapshot&)>& each) const {
+  struct stat st {};
+  int fd = openForReading(url_, st);
+  if (fd < 0) {
+    const bool missing = errno == ENOENT;
+    if (missing && count) count(0);
+    return missing;
+  }
+  const int64_t size = st.st_size;
+  size_t n = 0;
+  bool ordered = true;
+  std::optional<Timestamp> previous;
+  std::vector<UsageSnapshot> chunk;
+  const int64_t read1 = streamLines(fd, 0, size, true, [&](std::string_view padded) {
+    chunk.clear();
+    JSONLines::decodePaddedLines(padded, chunk);
+    n += chunk.size();
+    for (const auto& s : chunk) {
+      if (previous && s.timestamp < *previous) ordered = false;
+      previous = s.timestamp;
+    }
+  });
+  if (read1 < 0) {
+    ::close(fd);
+    return false;
+  }
+  if (!ordered) {
+    // Out of order: the whole list is needed to sort it.
+    std::vector<UsageSnapshot> rows;
+    rows.reserve(n);
+    (void)streamLines(fd, 0, size, true, [&](std::string_view padded) { JSONLines::decodePaddedLines(padded, rows); });
+    ::close(fd);
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const UsageSnapshot& a, const UsageSnapshot& b) { return a.timestamp < b.timestamp; });
+    if (count) count(rows.size());
+    for (const auto& s : rows) each(s);
+    return true;
+  }
+  if (count) count(n);
+  size_t sent = 0;
+  const int64_t read2 = streamLines(fd, 0, size, true, [&](std::string_view padded) {
+    chunk.clear();
+    JSONLines::decodePaddedLines(padded, chunk);
+    for (const auto& s : chunk)
+      if (sent++ < n) each(s);
+  });
+  ::close(fd);
+  return read2 >= 0;
+}
+
 // ---- rewriting ------------------------------------------------------------------
 
-void SnapshotStore::rewriteLocked(const std::vector<UsageSnapshot>& kept) {
-  std::string text;
-  text.reserve(kept.size() * 400);
-  for (const auto& s : kept) {
-    auto line = JSONLines::encodeLine(s);
-    if (!line) continue;
-    std::replace(line->begin(), line->end(), '\n', ' ');
-    text += *line;
-    text += '\n';
+namespace {
+
+// The kept lines of one run of decoded text, re-encoded.
+void keepInto(std::string& out, std::string_view padded, Timestamp cutoff, std::vector<UsageSnapshot>& scratch) {
+  scratch.clear();
+  JSONLines::decodePaddedLines(padded, scratch);
+  for (const auto& s : scratch) {
+    if (s.timestamp < cutoff) continue;
+    if (auto line = encodedLine(s)) out += *line;
   }
+}
+
+}  // namespace
+
+void SnapshotStore::pruneCopying(int retentionDays, Timestamp now) {
+  const Timestamp cutoff = addSeconds(now, -static_cast<double>(retentionDays) * 86400.0);
+  struct stat st {};
+  int fd = openForReading(url_, st);
+  // A missing file has nothing to prune; one that cannot be read must not be replaced by nothing.
+  if (fd < 0) return;
+  AtomicFileWriter writer(url_, st.st_mode & 07777);
+  std::string out;
+  std::vector<UsageSnapshot> scratch;
+  // Unlocked: the bulk of the file. Appends meanwhile only add lines after `copied`.
+  const int64_t copied = streamLines(fd, 0, st.st_size, false, [&](std::string_view padded) {
+    keepInto(out, padded, cutoff, scratch);
+    writer.write(out);
+    out.clear();
+  });
+  ::close(fd);
+  if (copied < 0) return;
+  writer.sync();
+  if (!writer.ok()) {
+    AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
+    return;
+  }
+
+  // On the writer: this process's own appends wait only for this short step.
+  writeQueue_.sync([&] { pruneFinishing(writer, st, copied, cutoff); });
+}
+
+void SnapshotStore::pruneFinishing(AtomicFileWriter& writer, const struct stat& st, int64_t copied, Timestamp cutoff) {
+  FileLock lock(lockPath_, lockWait());
+  noteLock(lock, "prune skipped");
+  if (lock.timedOut()) return;
+  std::string out;
+  std::vector<UsageSnapshot> scratch;
+  struct stat now2 {};
+  int fd = openForReading(url_, now2);
+  if (fd < 0) return;
+  if (now2.st_dev != st.st_dev || now2.st_ino != st.st_ino || now2.st_size < copied) {
+    // Rewritten or cut by someone else meanwhile: what was copied is no longer the file.
+    ::close(fd);
+    AppLogger::shared().warn("Snapshot prune skipped: the file was replaced while it was copied");
+    return;
+  }
+  const int64_t rest = streamLines(fd, copied, now2.st_size, true, [&](std::string_view padded) {
+    keepInto(out, padded, cutoff, scratch);
+    writer.write(out);
+    out.clear();
+  });
+  ::close(fd);
+  if (rest < 0) return;
+  if (!writer.commit())
+    AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
+}
+
+void SnapshotStore::clearLocked() {
+  FileLock lock(lockPath_, lockWait());
+  noteLock(lock, "clear skipped");
+  if (lock.timedOut()) return;
   struct stat st {};
   const mode_t mode = ::stat(url_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (!writeFileAtomically(url_, text, mode))
+  if (!writeFileAtomically(url_, "", mode))
     AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
-  // The renamed file has a new identity; the next read decodes it afresh.
-  cacheKey_.reset();
 }
 
 void SnapshotStore::prune(int retentionDays, Timestamp now) {
-  queue_.sync([&] {
-    FileLock lock(lockPath_);
-    // An existing file that cannot be read must not be replaced by nothing.
-    if (!refreshLocked()) return;
-    const Timestamp cutoff = addSeconds(now, -static_cast<double>(retentionDays) * 86400.0);
-    std::vector<UsageSnapshot> kept;
-    kept.reserve(cache_->snapshots.size());
-    for (const auto& s : cache_->snapshots)
-      if (s.timestamp >= cutoff) kept.push_back(s);
-    rewriteLocked(kept);
+  pruneQueue_.sync([&] { pruneCopying(retentionDays, now); });
+}
+
+void SnapshotStore::pruneAsync(int retentionDays, Timestamp now, std::function<void()> done) {
+  pruneQueue_.async([this, retentionDays, now, done = std::move(done)] {
+    pruneCopying(retentionDays, now);
+    if (done) done();
   });
 }
 
 void SnapshotStore::clear() {
-  queue_.sync([&] {
-    FileLock lock(lockPath_);
-    rewriteLocked({});
+  writeQueue_.sync([&] { clearLocked(); });
+}
+
+void SnapshotStore::clearAsync(std::function<void()> done) {
+  writeQueue_.async([this, done = std::move(done)] {
+    clearLocked();
+    if (done) done();
   });
 }
 
@@ -385,12 +749,18 @@ void SnapshotStore::clear() {
 std::optional<std::filesystem::path> SnapshotStore::exportCSV(std::optional<std::filesystem::path> to) {
   if (!to) LocalFileStore::ensureDirectories();
   const auto target = to.value_or(LocalFileStore::baseDirectory() / "quotadial-export.csv");
-  const auto everything = all();
-  std::vector<UsageSnapshot> rows(everything->begin(), everything->end());
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const UsageSnapshot& a, const UsageSnapshot& b) { return a.timestamp < b.timestamp; });
   errno = 0;
-  if (!writeFileAtomically(target, snapshotsCSV(rows))) {
+  AtomicFileWriter writer(target);
+  std::string out = kCSVHeader;
+  const bool read = forEachByTime({}, [&](const UsageSnapshot& s) {
+    appendSnapshotCSVRow(out, s);
+    if (out.size() >= static_cast<size_t>(kBlockBytes)) {
+      writer.write(out);
+      out.clear();
+    }
+  });
+  writer.write(out);
+  if (!read || !writer.commit()) {
     const int err = errno ? errno : EIO;
     AppLogger::shared().error(std::string("CSV export failed: ") + std::strerror(err));
     return std::nullopt;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <spawn.h>
@@ -284,7 +285,8 @@ int waitChild(pid_t pid) {
 }
 
 // The second process: "append FILE COUNT" appends COUNT snapshots one by one;
-// "limited FILE BYTES" appends one snapshot with the file size limited to BYTES.
+// "limited FILE BYTES" appends one snapshot with the file size limited to BYTES;
+// "hold FILE 0" takes the file's lock and stops itself.
 TEST(SnapshotStoreChild, Run) {
   const char* job = std::getenv("QD_STORE_CHILD");
   if (!job) GTEST_SKIP() << "only run as a child of the tests below";
@@ -297,6 +299,12 @@ TEST(SnapshotStoreChild, Run) {
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{static_cast<rlim_t>(n), static_cast<rlim_t>(n)};
     ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (mode == "hold") {  // takes the lock and stops, as a suspended bridge would
+    int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT, 0644);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) std::_Exit(3);
+    ::raise(SIGSTOP);
+    std::_Exit(0);
   }
   SnapshotStore store(path);
   if (mode == "limited") store.append(snap(addSeconds(t0, 1)));
@@ -335,6 +343,142 @@ TEST_F(SnapshotStoreTest, ConcurrentAppendAndPruneLoseNoLine) {
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_GT(prunes, 1);
   EXPECT_EQ(store.all()->size(), static_cast<size_t>(kLines + 1));
+}
+
+// A lock held by a stopped process: appends go ahead after a bounded wait (the
+// next ones hardly wait at all), a prune gives up, and reads never wait.
+TEST_F(SnapshotStoreTest, StoppedLockHolderDelaysWritesBoundedly) {
+  SnapshotStore store(file);
+  store.append(snap(t0));
+  const pid_t pid = spawnChild("hold " + file.string() + " 0");
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, WUNTRACED), pid);
+  ASSERT_TRUE(WIFSTOPPED(status));
+
+  const auto started = std::chrono::steady_clock::now();
+  store.append(snap(addSeconds(t0, 1)));
+  store.append(snap(addSeconds(t0, 2)));
+  store.prune(0, addSeconds(t0, 10));  // would drop everything
+  const auto waited = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(store.all()->size(), 3u);
+  EXPECT_EQ(JSONLines::decodeLines(fileText(file)).size(), 3u);
+  // Generous against a busy machine: one full wait, then short ones.
+  EXPECT_LT(waited, 3 * SnapshotStore::kLockWait);
+
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  store.prune(0, addSeconds(t0, 10));
+  EXPECT_TRUE(store.all()->empty());
+}
+
+class SnapshotStoreSpanTest : public SnapshotStoreTest {
+ protected:
+  // 40,000 lines, one every 5 minutes (about 139 days), two series alternating.
+  void SetUp() override {
+    std::string text;
+    for (int i = 0; i < kLines; ++i)
+      text += lineOf(snap(addSeconds(t0, i * 300.0), i % 2 ? Provider::claude : Provider::codex,
+                          i % 2 ? WindowKind::sevenDay : WindowKind::fiveHour, i % 100));
+    appendRaw(file, text);
+    end = addSeconds(t0, (kLines - 1) * 300.0);
+  }
+  std::vector<UsageSnapshot> fileSince(Timestamp since) {
+    std::vector<UsageSnapshot> out;
+    for (auto& s : JSONLines::decodeLines(fileText(file)))
+      if (s.timestamp >= since) out.push_back(std::move(s));
+    return out;
+  }
+  static constexpr int kLines = 40'000;
+  Timestamp end;
+};
+
+// The recent read decodes only the end of the file, and then follows the file
+// as a full decode from that time on would.
+TEST_F(SnapshotStoreSpanTest, RecentReadsBackOnlyAsFarAsAsked) {
+  SnapshotStore store(file);
+  const Timestamp since = addSeconds(end, -8 * 86400.0);
+  const auto fileSize = static_cast<int64_t>(std::filesystem::file_size(file));
+  EXPECT_EQ(*store.recent(since), fileSince(since));
+  EXPECT_LT(store.readStats().bytesDecoded, fileSize / 3);
+
+  const std::string next = lineOf(snap(addSeconds(end, 60), Provider::claude, WindowKind::sevenDay, 7));
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+  };
+  const Step steps[] = {
+      {"appended by the store", [&] { store.append(snap(addSeconds(end, 30))); }},
+      {"appended by another writer", [&] { appendRaw(file, next); }},
+      {"an old line appended", [&] { appendRaw(file, lineOf(snap(addSeconds(since, -60)))); }},
+      {"half a line", [&] { appendRaw(file, next.substr(0, 30)); }},
+      {"the rest", [&] { appendRaw(file, next.substr(30)); }},
+      {"replaced by rename", [&] { ASSERT_TRUE(writeFileAtomically(file, next + next)); }},
+  };
+  for (const auto& step : steps) {
+    step.change();
+    EXPECT_EQ(*store.recent(since), fileSince(since)) << step.name;
+  }
+}
+
+TEST_F(SnapshotStoreSpanTest, LaterStartTrimsEarlierStartReadsBack) {
+  SnapshotStore store(file);
+  const Timestamp week = addSeconds(end, -7 * 86400.0);
+  EXPECT_EQ(*store.recent(week), fileSince(week));
+  const Timestamp twoDays = addSeconds(end, -2 * 86400.0);
+  EXPECT_EQ(*store.recent(twoDays), fileSince(twoDays));  // trimmed: more than a day later
+  const Timestamp month = addSeconds(end, -30 * 86400.0);
+  EXPECT_EQ(*store.recent(month), fileSince(month));
+  EXPECT_EQ(store.readStats().fullDecodes, 2u);
+  EXPECT_EQ(store.all()->size(), static_cast<size_t>(kLines));
+}
+
+TEST_F(SnapshotStoreSpanTest, NewestPerSeriesFollowsAppends) {
+  SnapshotStore store(file);
+  auto codex = store.newest(Provider::codex, WindowKind::fiveHour);
+  ASSERT_TRUE(codex);
+  EXPECT_EQ(codex->timestamp, addSeconds(end, -300));
+  EXPECT_EQ(store.newest(Provider::claude, WindowKind::sevenDay)->timestamp, end);
+  EXPECT_FALSE(store.newest(Provider::claude, WindowKind::fiveHour));
+  // The default span reaches back a few days, not to the start of the file.
+  EXPECT_LT(store.readStats().bytesDecoded, static_cast<int64_t>(std::filesystem::file_size(file)) / 3);
+
+  store.append({snap(addSeconds(end, 10), Provider::claude, WindowKind::fiveHour, 1),
+                snap(addSeconds(end, 10), Provider::claude, WindowKind::fiveHour, 2),
+                snap(addSeconds(end, -3600), Provider::claude, WindowKind::sevenDay, 3)});
+  EXPECT_EQ(store.newest(Provider::claude, WindowKind::fiveHour)->usedPercent, 2);  // the later line on equal times
+  EXPECT_EQ(store.newest(Provider::claude, WindowKind::sevenDay)->timestamp, end);   // an older line changes nothing
+  EXPECT_EQ(store.readStats().incrementalDecodes, 1u);
+}
+
+// Export and the dump list every stored line, oldest first, whether or not the
+// file is in time order.
+TEST_F(SnapshotStoreTest, StreamedListingHoldsEveryLineInTimeOrder) {
+  for (bool ordered : {true, false}) {
+    std::filesystem::remove(file);
+    std::string text;
+    std::vector<UsageSnapshot> expected;
+    for (int i = 0; i < 9000; ++i) {  // a few blocks
+      const double offset = ordered ? i : (i * 7919) % 9000;
+      auto s = snap(addSeconds(t0, offset), Provider::codex, WindowKind::fiveHour, i % 100);
+      expected.push_back(s);
+      text += lineOf(s);
+      if (i == 4000) text += "not json\n";
+    }
+    appendRaw(file, text);
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const UsageSnapshot& a, const UsageSnapshot& b) { return a.timestamp < b.timestamp; });
+    SnapshotStore store(file);
+    size_t announced = 0;
+    std::vector<UsageSnapshot> listed;
+    ASSERT_TRUE(store.forEachByTime([&](size_t n) { announced = n; },
+                                    [&](const UsageSnapshot& s) { listed.push_back(s); }));
+    EXPECT_EQ(announced, expected.size()) << ordered;
+    EXPECT_EQ(listed, expected) << ordered;
+    const auto csv = store.exportCSV(dir / "out.csv");
+    ASSERT_TRUE(csv);
+    EXPECT_EQ(fileText(*csv), snapshotsCSV(expected)) << ordered;
+  }
 }
 
 }  // namespace

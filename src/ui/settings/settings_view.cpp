@@ -389,14 +389,12 @@ void SettingsView::data(QVBoxLayout* l) {
   l->addWidget(Ui::hbox({Ui::button(QStringLiteral("Prune now"), [weak] {
                            auto st = weak.lock();
                            if (!st) return;
-                           st->snapshotStore().prune(st->settings().retentionDays, st->clock().now());
-                           st->refresh();
+                           st->pruneHistory();
                          }, false, true),
                          Ui::button(QStringLiteral("Reset history"), [weak] {
                            auto st = weak.lock();
                            if (!st) return;
-                           st->snapshotStore().clear();
-                           st->refresh();
+                           st->clearHistory();
                          }, false, true),
                          Ui::button(QStringLiteral("Export CSV"), [weak] {
                            if (auto st = weak.lock()) (void)st->exportCSV();

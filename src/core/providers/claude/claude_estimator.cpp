@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "forecasting/claude_effort_calibration.h"
@@ -163,19 +164,27 @@ std::vector<UsageSnapshot> estimatedSnapshots(const ClaudeStageContext& context,
   return out;
 }
 
-std::vector<UsageSnapshot> augmentClaude(std::vector<UsageSnapshot> snapshots, const ClaudeStageContext& context,
-                                         Timestamp now) {
+std::vector<UsageSnapshot> estimatesToAdd(const std::vector<UsageSnapshot>& snapshots, const ClaudeStageContext& context,
+                                          Timestamp now) {
   for (WindowKind kind : {WindowKind::fiveHour, WindowKind::sevenDay, WindowKind::weekly}) {
     auto it = std::find_if(snapshots.begin(), snapshots.end(),
                            [&](const UsageSnapshot& s) { return isFreshLive(s, kind, now); });
     if (it != snapshots.end()) calibrate(*it, context);
   }
   std::vector<UsageSnapshot> estimates = estimatedSnapshots(context, now);
+  std::vector<UsageSnapshot> added;
   for (auto& e : estimates) {
     const bool covered = std::any_of(snapshots.begin(), snapshots.end(),
                                      [&](const UsageSnapshot& s) { return isFreshLive(s, e.windowKind, now); });
-    if (!covered) snapshots.push_back(std::move(e));
+    if (!covered) added.push_back(std::move(e));
   }
+  return added;
+}
+
+std::vector<UsageSnapshot> augmentClaude(std::vector<UsageSnapshot> snapshots, const ClaudeStageContext& context,
+                                         Timestamp now) {
+  auto added = estimatesToAdd(snapshots, context, now);
+  std::move(added.begin(), added.end(), std::back_inserter(snapshots));
   return snapshots;
 }
 

@@ -69,8 +69,11 @@ void calibrate(const UsageSnapshot& snapshot, const ClaudeStageContext& context)
 // Zero to two estimates: five-hour first, then seven-day.
 [[nodiscard]] std::vector<UsageSnapshot> estimatedSnapshots(const ClaudeStageContext& context, Timestamp now);
 
-// The working set with estimates appended for windows whose live data are at
-// least 20 minutes old (the application state's `augmentClaude`).
+// The estimates to append to the working set: one per window whose live data are
+// at least 20 minutes old. Reads the working set without copying it.
+[[nodiscard]] std::vector<UsageSnapshot> estimatesToAdd(const std::vector<UsageSnapshot>& snapshots,
+                                                        const ClaudeStageContext& context, Timestamp now);
+// The working set with those estimates appended (the application state's `augmentClaude`).
 [[nodiscard]] std::vector<UsageSnapshot> augmentClaude(std::vector<UsageSnapshot> snapshots,
                                                        const ClaudeStageContext& context, Timestamp now);
 

@@ -13,9 +13,7 @@ namespace {
 constexpr double kRepeatReadingSeconds = 300;
 
 std::optional<UsageSnapshot> newest(SnapshotStore& store, WindowKind window) {
-  auto series = store.snapshots(Provider::claude, window);
-  if (series.empty()) return std::nullopt;
-  return series.back();
+  return store.newest(Provider::claude, window);
 }
 
 }  // namespace
@@ -71,14 +69,25 @@ void ClaudeProvider::ingest(std::vector<UsageSnapshot> received) {
   std::vector<UsageSnapshot> kept;
   for (auto& s : received) {
     auto previous = newest(store_, s.windowKind);
+    // The store may not show this provider's own last append yet.
+    if (auto own = lastStored_.find(s.windowKind);
+        own != lastStored_.end() && (!previous || own->second.timestamp >= previous->timestamp))
+      previous = own->second;
     const bool keep = !previous || s.usedPercent != previous->usedPercent || s.resetAt != previous->resetAt ||
                       previous->source != SnapshotSource::claudeOAuth ||
                       secondsBetween(previous->timestamp, s.timestamp) >= kRepeatReadingSeconds;
     if (keep) kept.push_back(std::move(s));
   }
   if (kept.empty()) return;
-  store_.append(kept);
-  checkForUpdates();
+  for (const auto& s : kept) lastStored_[s.windowKind] = s;
+  // The append may wait for the file lock: never on this (the main) thread.
+  std::weak_ptr<int> alive = alive_;
+  MainLoop* loop = &mainLoop_;
+  store_.appendAsync(std::move(kept), [this, alive, loop] {
+    loop->post([this, alive] {
+      if (alive.lock()) checkForUpdates();
+    });
+  });
 }
 
 std::vector<UsageSnapshot> ClaudeProvider::currentSnapshots() const {

@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -21,7 +22,9 @@ class SnapshotStore;
 // one appears. Health follows the bridge's installation.
 //
 // Thread-safety: main thread only (timer, OAuth completions and all calls). Timer
-// and completion closures hold a lifetime token, never the provider itself.
+// and completion closures hold a lifetime token, never the provider itself. It
+// reads the store synchronously (reads never wait for the file lock) and appends
+// asynchronously.
 class ClaudeProvider final : public UsageProvider {
  public:
   using BridgeStatusReader = std::function<ClaudeBridgeStatus()>;
@@ -64,6 +67,7 @@ class ClaudeProvider final : public UsageProvider {
   std::optional<MainLoop::TimerId> timer_;
   UpdateCallback onUpdate_;
   std::optional<Timestamp> lastSeen_;
+  std::map<WindowKind, UsageSnapshot> lastStored_;  // what ingest last handed to the store, per window
   int ticks_ = 0;
   int lastOAuthTick_ = -1000;
   int oauthIntervalTicks_ = kOAuthIntervalTicks;

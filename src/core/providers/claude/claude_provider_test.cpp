@@ -88,6 +88,9 @@ class ClaudeProviderTest : public ::testing::Test {
   // Waits until `fetches` OAuth completions in all have run on the loop.
   void settle(int fetches) {
     ASSERT_TRUE(loop_.runUntil([&] { return oauth_->completedFetches() >= static_cast<std::uint64_t>(fetches); }));
+    // Appends are queued off the main thread and signal through the loop.
+    store_.waitForWrites();
+    loop_.runPending();
   }
   size_t count(const char* source) {
     size_t n = 0;
