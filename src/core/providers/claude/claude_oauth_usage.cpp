@@ -215,31 +215,10 @@ ClaudeOAuthUsage::ClaudeOAuthUsage(Endpoints endpoints, std::shared_ptr<HttpClie
 
 ClaudeOAuthUsage::~ClaudeOAuthUsage() = default;
 
-namespace {
-std::mutex& sharedMutex() {
-  static std::mutex m;
-  return m;
-}
-// Deliberately never destroyed: a fetch may still be in flight at exit.
-std::shared_ptr<ClaudeOAuthUsage>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<ClaudeOAuthUsage>();
-  return *slot;
-}
-}  // namespace
-
-std::shared_ptr<ClaudeOAuthUsage> ClaudeOAuthUsage::shared(MainLoop& mainLoop) {
-  std::lock_guard lock(sharedMutex());
-  auto& slot = sharedSlot();
-  if (!slot)
-    slot = std::make_shared<ClaudeOAuthUsage>(Endpoints::fromEnvironment(), std::make_shared<CurlHttpClient>(),
-                                              std::make_shared<ClaudeCredentialFile>(ClaudeCredentialFile::standard()),
-                                              mainLoop);
-  return slot;
-}
-
-std::shared_ptr<ClaudeOAuthUsage> ClaudeOAuthUsage::sharedIfMade() {
-  std::lock_guard lock(sharedMutex());
-  return sharedSlot();
+std::shared_ptr<ClaudeOAuthUsage> ClaudeOAuthUsage::standard(MainLoop& mainLoop) {
+  return std::make_shared<ClaudeOAuthUsage>(Endpoints::fromEnvironment(), std::make_shared<CurlHttpClient>(),
+                                            std::make_shared<ClaudeCredentialFile>(ClaudeCredentialFile::standard()),
+                                            mainLoop);
 }
 
 std::optional<ClaudeOAuthUsage::Status> ClaudeOAuthUsage::lastStatus() const {
