@@ -71,20 +71,16 @@ void CodexProvider::start(UpdateCallback onUpdate) {
 }
 
 bool CodexProvider::launch() {
-  // Decided before the launch: once the new server answers "initialize" on the
-  // reader thread, the handshake itself sends the first requests of a fresh client.
+  // Decided once, before the launch: a fresh client's first requests go out when
+  // the answer to "initialize" arrives; a relaunched one sends them right behind it.
   const bool initializedBefore = client().isInitialized();
-  if (!client().start()) {
+  if (!client().start(/*resume=*/initializedBefore)) {
     setHealth({ProviderHealth::State::error, "failed to start app-server", std::nullopt,
                AppLogger::shared().lastError()});
     return false;
   }
   launchedAt_ = clock_.now();
   setHealth({ProviderHealth::State::connected, "app-server running", std::nullopt, std::nullopt});
-  if (initializedBefore) {
-    client().sendRequest("account/read", nlohmann::json::object());
-    client().requestRateLimits();
-  }
   return true;
 }
 
