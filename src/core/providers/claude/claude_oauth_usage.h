@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,8 +27,9 @@ class CredentialStore;
 // one at a time on the worker queue "quotadial.claude.oauth"; completions and the
 // writes of `lastStatus` / `lastExtraUsage` happen on the main loop. Completions
 // already queued on the main loop hold only shared state, so destroying the object
-// while one is queued is safe. Destruction waits for a fetch in flight, so the
-// object must be destroyed before `mainLoop` is.
+// while one is queued is safe. Destruction cancels a usage request in flight
+// (never a token refresh) and waits for the fetch to end, so the object must be
+// destroyed before `mainLoop` is.
 class ClaudeOAuthUsage {
  public:
   class Status {
@@ -141,6 +143,7 @@ class ClaudeOAuthUsage {
   std::optional<Status> lastStatusOnQueue_;
   std::optional<Timestamp> lastRefreshFailure_;
 
+  std::atomic<bool> cancelled_{false};  // set when destruction begins
   SerialQueue queue_{"quotadial.claude.oauth"};  // last: joined before the rest goes
 };
 
