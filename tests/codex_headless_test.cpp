@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "codex_test_support.h"
 #include "storage/json_lines.h"
@@ -40,6 +41,11 @@ class CodexHeadlessTest : public ::testing::Test {
 
   // The program's environment: everything in the temporary directory, the fake first on PATH.
   std::vector<std::string> environment() const {
+    std::vector<std::string> env = extraEnvironment_;
+    for (std::string e : baseEnvironment()) env.push_back(std::move(e));
+    return env;
+  }
+  std::vector<std::string> baseEnvironment() const {
     return {"HOME=" + (dir_ / "home").string(),
             "XDG_DATA_HOME=" + (dir_ / "data").string(),
             "XDG_CONFIG_HOME=" + (dir_ / "home" / ".config").string(),
@@ -88,7 +94,27 @@ class CodexHeadlessTest : public ::testing::Test {
     return codex;
   }
 
+  std::string readText(const std::filesystem::path& file) const {
+    std::ifstream in(file);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  // The one-shot report as JSON, run beside whatever collects.
+  nlohmann::json statusJson() {
+    const pid_t status = spawn({"--status", "--json"}, dir_ / "status.json");
+    EXPECT_EQ(WEXITSTATUS(waitExit(status)), 0);
+    return nlohmann::json::parse(readText(dir_ / "status.json"), nullptr, false);
+  }
+
+  static nlohmann::json codexHealth(const nlohmann::json& report) {
+    if (!report.is_object() || !report["providers"].is_array()) return nullptr;
+    for (const auto& p : report["providers"])
+      if (p.value("provider", "") == "codex") return p["health"];
+    return nullptr;
+  }
+
   TempDir dir_;
+  std::vector<std::string> extraEnvironment_;
 };
 
 TEST_F(CodexHeadlessTest, StoresBothWindowsShowsThemAndLeavesNoCodexBehind) {
@@ -124,6 +150,60 @@ TEST_F(CodexHeadlessTest, StoresBothWindowsShowsThemAndLeavesNoCodexBehind) {
   const int exit = waitExit(app);
   EXPECT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0) << exit;
   for (pid_t fake : fakes) EXPECT_TRUE(waitFor([&] { return processGone(fake); }, 5)) << fake;
+}
+
+// One collector per user: a second headless start names the running one and
+// starts nothing; the report shows that collector's health; SIGHUP ends it cleanly.
+TEST_F(CodexHeadlessTest, ASecondCollectorIsRefusedAndSighupStopsTheFirst) {
+  if (fixedDirectoryHasCodex()) GTEST_SKIP() << "a codex in a fixed directory would be found before the fake";
+  const pid_t app = spawn({"--headless"}, dir_ / "headless.out");
+  ASSERT_GT(app, 0);
+  ASSERT_TRUE(waitFor([&] { return storedCodex().size() == 2; }, kStoreDeadlineSeconds));
+  // The health is published once the first reading is in.
+  ASSERT_TRUE(waitFor([&] { return codexHealth(statusJson()).value("detail", "") == "2 windows"; },
+                      kStoreDeadlineSeconds));
+
+  const pid_t second = spawn({"--headless"}, dir_ / "second.out");
+  const int secondExit = waitExit(second);
+  EXPECT_TRUE(WIFEXITED(secondExit) && WEXITSTATUS(secondExit) == 0) << secondExit;
+  EXPECT_EQ(readText(dir_ / "second.out"), "Quotadial is already collecting in the headless collector (pid " +
+                                               std::to_string(app) + "); not starting another collector.\n");
+  EXPECT_EQ(readPids(dir_ / "pids").size(), 1u);  // no second app-server
+
+  const auto report = statusJson();
+  EXPECT_EQ(report["collector"], (nlohmann::json{{"pid", app}, {"mode", "headless"}})) << report.dump();
+  EXPECT_EQ(codexHealth(report), (nlohmann::json{{"state", "connected"}, {"detail", "2 windows"}}));
+
+  const auto fakes = readPids(dir_ / "pids");
+  ASSERT_EQ(::kill(app, SIGHUP), 0);
+  const int exit = waitExit(app);
+  EXPECT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0) << exit;
+  for (pid_t fake : fakes) EXPECT_TRUE(waitFor([&] { return processGone(fake); }, 5)) << fake;
+  EXPECT_EQ(statusJson()["collector"], nullptr);
+}
+
+// A stand-in that exits at once: each exit is logged, the server is launched
+// again after a delay, and the report says it is not running.
+TEST_F(CodexHeadlessTest, AServerThatExitsAtOnceIsRelaunchedAndReportedAsNotRunning) {
+  if (fixedDirectoryHasCodex()) GTEST_SKIP() << "a codex in a fixed directory would be found before the fake";
+  writeFile(dir_ / "script", "exit 1\n");
+  extraEnvironment_ = {"QUOTADIAL_FAKE_CODEX_SCRIPT=" + (dir_ / "script").string()};
+  const pid_t app = spawn({"--headless"}, dir_ / "headless.out");
+  ASSERT_GT(app, 0);
+  // Launched, exited, relaunched after 5 s, exited again.
+  ASSERT_TRUE(waitFor([&] { return readPids(dir_ / "pids").size() >= 2; }, 30));
+  const auto log = [&] { return readText(dir_ / "data" / "Quotadial" / "logs" / "app.log"); };
+  ASSERT_TRUE(waitFor([&] { return log().find("restarting in 10 s") != std::string::npos; }, 10)) << log();
+  EXPECT_NE(log().find("codex app-server exited (exit status 1); restarting in 5 s"), std::string::npos) << log();
+  EXPECT_NE(log().find("codex app-server relaunched"), std::string::npos) << log();
+
+  const auto health = codexHealth(statusJson());
+  EXPECT_EQ(health.value("state", ""), "error") << health.dump();
+  EXPECT_EQ(health.value("detail", "").rfind("app-server not running; restarting in ", 0), 0u) << health.dump();
+
+  ASSERT_EQ(::kill(app, SIGTERM), 0);
+  const int exit = waitExit(app);
+  EXPECT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0) << exit;
 }
 
 }  // namespace

@@ -119,9 +119,20 @@ TEST_F(ProcessManagerTest, ChildExitIsNoticedReapedAndLaterWritesAreHarmless) {
     std::lock_guard lock(mutex_);
     lines_.push_back(line);
   });
-  manager.setOnTerminate([&] { terminated++; });
+  std::string how;
+  manager.setOnTerminate([&](const std::string& h) {
+    {
+      std::lock_guard lock(mutex_);
+      how = h;
+    }
+    terminated++;
+  });
   ASSERT_TRUE(manager.start());
   ASSERT_TRUE(waitFor([&] { return terminated.load() == 1; }));
+  {
+    std::lock_guard lock(mutex_);
+    EXPECT_EQ(how, "exit status 3");
+  }
   EXPECT_FALSE(manager.isRunning());
   EXPECT_TRUE(sawLine("{\"bye\":1}"));  // output written just before the exit is kept
   const pid_t pid = pids().at(0);

@@ -173,5 +173,95 @@ TEST_F(CodexProviderTest, PollsEveryMinuteUntilStoppedAndRestartsWithTheSameClie
   provider.reset();  // stops the server too
 }
 
+// The server going away is noticed, shown and logged, and the server is
+// launched again after 5, 10, 20 ... seconds until the provider stops.
+TEST_F(CodexProviderTest, AServerThatExitsIsShownAndRelaunchedWithGrowingDelays) {
+  useScript("exit 7\n");
+  ScopedEnv pids("QUOTADIAL_FAKE_CODEX_PIDFILE", (dir_ / "pids").string());
+  auto provider = makeProvider();
+  provider->start(recordUpdates());
+  EXPECT_EQ(provider->health().detail, "app-server running");
+  const auto launches = [&] { return readPids(dir_ / "pids").size(); };
+  const auto notRunning = [&](const std::string& delay) {
+    return loop_.runUntil([&] {
+      return provider->health().detail == "app-server not running; restarting in " + delay;
+    });
+  };
+
+  ASSERT_TRUE(notRunning("5 s")) << provider->health().detail;
+  auto health = provider->health();
+  EXPECT_EQ(health.state, ProviderHealth::State::error);
+  EXPECT_EQ(health.lastError, "codex app-server exited (exit status 7)");
+  EXPECT_GE(batchCount(), 1u);  // the state was told to look at the health again
+
+  ASSERT_TRUE(waitFor([&] { return launches() == 1u; }));
+  loop_.advance(4.9);
+  EXPECT_FALSE(provider->manager()->isRunning());
+  loop_.advance(0.1);
+  EXPECT_TRUE(waitFor([&] { return launches() == 2u; }));
+  ASSERT_TRUE(notRunning("10 s")) << provider->health().detail;
+  loop_.advance(10);
+  EXPECT_TRUE(waitFor([&] { return launches() == 3u; }));
+  ASSERT_TRUE(notRunning("20 s")) << provider->health().detail;
+
+  provider->stop();
+  loop_.advance(600);
+  loop_.runPending();
+  EXPECT_EQ(launches(), 3u);
+}
+
+TEST_F(CodexProviderTest, AfterAHealthyHourTheDelayStartsOver) {
+  // Runs until told to go: the test ends it by killing it.
+  useScript("expect never\n");
+  ScopedEnv pids("QUOTADIAL_FAKE_CODEX_PIDFILE", (dir_ / "pids").string());
+  auto provider = makeProvider();
+  provider->start(recordUpdates());
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(waitFor([&] { return provider->manager()->processId().has_value(); }));
+    const pid_t pid = *provider->manager()->processId();
+    clock_.advance(round == 2 ? CodexProvider::kHealthyRunSeconds : 1);
+    ::kill(pid, SIGKILL);
+    const std::string expected = round == 0 ? "5 s" : round == 1 ? "10 s" : "5 s";
+    ASSERT_TRUE(loop_.runUntil([&] { return provider->health().state == ProviderHealth::State::error; }));
+    EXPECT_EQ(provider->health().detail, "app-server not running; restarting in " + expected);
+    EXPECT_EQ(provider->health().lastError, "codex app-server exited (signal 9 (Killed))");
+    loop_.advance(round == 1 ? 10 : 5);
+  }
+}
+
+// A server pushing thousands of updates a second stores one reading per window
+// and second; the burst's last value is asked for again once the second is over.
+TEST_F(CodexProviderTest, ABurstStoresOneReadingPerWindowAndSecondThenReadsTheLastAgain) {
+  useScript(
+      "expect initialize\n"
+      "send {\"id\":${id},\"result\":{}}\n"
+      "expect account/rateLimits/read\n"
+      "burst 5000\n"
+      // A monthly window: stored, and proof that every update before it was handled.
+      "send {\"method\":\"account/rateLimits/updated\",\"params\":{\"rateLimits\":{\"primary\":"
+      "{\"usedPercent\":3,\"windowDurationMins\":43200}}}}\n"
+      "expect account/rateLimits/read\n"
+      "send {\"id\":${id},\"result\":{\"rateLimits\":{\"primary\":{\"usedPercent\":51,"
+      "\"windowDurationMins\":300}}}}\n"
+      "expect never\n");
+  auto provider = makeProvider();
+  provider->start(recordUpdates());
+  ASSERT_TRUE(waitFor([&] { return batchCount() == 2; }, 30));
+  auto stored = *store_.all();
+  ASSERT_EQ(stored.size(), 3u);
+  EXPECT_EQ(stored[0].windowKind, WindowKind::fiveHour);
+  EXPECT_EQ(stored[0].usedPercent, 1);
+  EXPECT_EQ(stored[1].windowKind, WindowKind::sevenDay);
+  EXPECT_EQ(stored[2].windowKind, WindowKind::monthly);
+
+  clock_.advance(1);
+  loop_.advance(CodexProvider::kCatchUpDelaySeconds);
+  ASSERT_TRUE(waitFor([&] { return batchCount() == 3; }));
+  stored = *store_.all();
+  ASSERT_EQ(stored.size(), 4u);
+  EXPECT_EQ(stored[3].usedPercent, 51);
+  EXPECT_EQ(count("account/rateLimits/read"), 2u);
+}
+
 }  // namespace
 }  // namespace qd

@@ -11,9 +11,12 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
+#include "app/collector_role.h"
 #include "app/live_sources.h"
+#include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
 #include "utilities/shell.h"
+#include "utilities/termination_signals.h"
 #include "desktop/dbus_notification_sink.h"
 #include "desktop/qt_main_loop.h"
 #include "desktop/single_instance.h"
@@ -85,6 +88,16 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
     if (role == SingleInstance::Role::forwarded) return 0;
   }
 
+  // Logout, `kill` and Ctrl+C end the event loop; the orderly shutdown below follows.
+  TerminationSignals terminationSignals([](int) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  });
+
+  // One collector per user: beside a running one (a headless user service, say)
+  // this copy only shows what that one stores.
+  const std::filesystem::path supportDirectory = LocalFileStore::baseDirectory();
+  CollectorLock::Outcome collector = CollectorLock::acquire(supportDirectory, "desktop");
+
   QtMainLoop mainLoop;
   QDBusConnection bus = QDBusConnection::sessionBus();
   DBusNotificationSink notifications(bus);
@@ -96,9 +109,12 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
   o.arguments = options.arguments;
   o.notificationSink = &notifications;
   o.desktopServices = &desktop;
+  o.viewerOf = collector.other;
+  if (collector.other) AppLogger::shared().info("Viewing what " + collector.other->description() + " collects");
   attachLiveStages(o);
   const LiveStages stages = o.stages;
   std::shared_ptr<AppState> state = AppState::create(std::move(o));
+  CollectorRole role(state, supportDirectory, "desktop", std::move(collector.lock));
 
   UiContext ctx;
   ctx.state = state;
@@ -138,9 +154,15 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
     });
   }
   const int status = app.exec();
+  // In order: the pending settings save, the screens, then the providers and their
+  // children with the state, all before the main loop they post to goes.
   state->flushSettingsSave();
   tray.reset();
   preview.reset();
+  ctx = UiContext{};
+  role.release();
+  state.reset();
+  AppLogger::shared().flush();
   return status;
 }
 

@@ -21,6 +21,8 @@
 //   ignore-term        ignore SIGTERM from now on
 //   spawn-helper       start a helper process in the same group that just sleeps
 //   serve              answer initialize, rate-limit and account requests until EOF
+//   burst N            write N "account/rateLimits/updated" notifications at once,
+//                      the 5-hour window's usedPercent going 1, 2, ... 99, 1, ...
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -234,6 +236,19 @@ void runScript(std::istream& script) {
       ::signal(SIGTERM, SIG_IGN);
     } else if (command == "spawn-helper") {
       spawnHelper();
+    } else if (command == "burst") {
+      const unsigned long n = std::stoul(rest);
+      std::string data;
+      for (unsigned long i = 0; i < n; ++i) {
+        data += R"({"method":"account/rateLimits/updated","params":{"rateLimits":{"primary":{"usedPercent":)" +
+                std::to_string(i % 99 + 1) + R"(,"windowDurationMins":300},"secondary":{"usedPercent":40,)"
+                R"("windowDurationMins":10080}}}})" "\n";
+        if (data.size() > 60000) {
+          writeAll(1, data);
+          data.clear();
+        }
+      }
+      writeAll(1, data);
     } else if (command == "serve") {
       serve();
     } else {

@@ -74,6 +74,7 @@ AppState::AppState(AppStateOptions options)
       clock_(options_.clock ? options_.clock : &SystemClock::instance()),
       supportDirectory_(options_.supportDirectory ? *options_.supportDirectory : LocalFileStore::baseDirectory()),
       history_(options_.history),
+      viewerOf_(options_.viewerOf),
       working_(std::make_shared<const std::vector<UsageSnapshot>>()),
       cache_(std::make_unique<ComputeCache>()) {
   demoFlag_ = std::find(options_.arguments.begin(), options_.arguments.end(), "--demo") != options_.arguments.end();
@@ -232,9 +233,23 @@ std::vector<Provider> AppState::sortedEnabledProviders() const {
 
 // ---- providers -----------------------------------------------------------------------------
 
+void AppState::setViewerOf(std::optional<CollectorStatus> other) {
+  if (other == viewerOf_) return;
+  const bool wasViewer = viewerOf_.has_value();
+  viewerOf_ = std::move(other);
+  if (viewerOf_ || wasViewer) startProviders();
+}
+
 void AppState::startProviders() {
   for (auto& [provider, live] : liveProviders_) live->stop();
   liveProviders_.clear();
+  if (viewerOf_ && !settings_.demoMode) {
+    if (providerHealth_ != viewerOf_->health) {
+      providerHealth_ = viewerOf_->health;
+      publish(StateChange::providerHealth);
+    }
+    return;
+  }
   if (settings_.demoMode) {
     if (!providerHealth_.empty()) {
       providerHealth_.clear();
@@ -275,20 +290,34 @@ void AppState::scanUsageHistory() {
 
 void AppState::refresh() {
   ++pendingRefreshes_;
-  AppSettings captured = settings_;
-  std::vector<Provider> providers = sortedEnabledProviders();
-  const Timestamp now = clock_->now();
   // Read on the main thread, handed to the computation.
   if (options_.stages.isPooledAccount) pooledAccountOnCompute_ = options_.stages.isPooledAccount();
+  {
+    // A request made while another waits on the queue replaces that one's inputs
+    // and rides along with it: at most one computation runs and one waits.
+    std::lock_guard lock(refreshMutex_);
+    const bool waiting = nextRefresh_.has_value();
+    nextRefresh_ = RefreshInputs{settings_, sortedEnabledProviders(), clock_->now()};
+    ++nextRefreshRequests_;
+    if (waiting) return;
+  }
   std::weak_ptr<AppState> weak = weak_from_this();
   MainLoop* loop = mainLoop_;
   // `this` stays valid inside the task: the queue is drained before the members go.
-  computeQueue_->async([this, weak, loop, captured = std::move(captured), providers = std::move(providers), now] {
-    ForecastBundle bundle = computeBundle(captured, providers, now);
-    loop->post([weak, bundle = std::move(bundle), captured, now]() mutable {
+  computeQueue_->async([this, weak, loop] {
+    RefreshInputs in;
+    int requests = 0;
+    {
+      std::lock_guard lock(refreshMutex_);
+      in = std::move(*nextRefresh_);
+      nextRefresh_.reset();
+      requests = std::exchange(nextRefreshRequests_, 0);
+    }
+    ForecastBundle bundle = computeBundle(in.settings, in.providers, in.now);
+    loop->post([weak, bundle = std::move(bundle), settings = std::move(in.settings), now = in.now, requests]() mutable {
       if (auto s = weak.lock()) {
-        --s->pendingRefreshes_;
-        s->apply(std::move(bundle), captured, now);
+        s->pendingRefreshes_ -= requests;
+        s->apply(std::move(bundle), settings, now);
       }
     });
   });
@@ -545,7 +574,8 @@ void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now)
 
   publish(changes);
 
-  // Alerts, last.
+  // Alerts, last; a viewer leaves them to the collector.
+  if (viewerOf_) return;
   std::vector<std::pair<Provider, PaceResult>> paces(paces_.begin(), paces_.end());
   notifications_->evaluate(forecastsInOrder(), paces, S);
   notifications_->evaluateRunOut(calibrated_, S, now);
@@ -900,6 +930,7 @@ std::string AppState::diagnosticsText() const {
   std::vector<std::string> lines;
   lines.emplace_back("Quotadial diagnostics");
   lines.push_back(std::string("mode: ") + (settings_.demoMode ? "demo" : "live"));
+  if (viewerOf_) lines.push_back("collector: " + viewerOf_->description() + "; this copy only shows what it stores");
   if (lastRefresh_) {
     const std::time_t t = static_cast<std::time_t>(std::floor(toUnixSeconds(*lastRefresh_)));
     std::tm tm{};

@@ -5,11 +5,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/collector_lock.h"
 #include "app/live_sources.h"
 #include "app/notification_manager.h"
 #include "app/usage_figures.h"
@@ -115,6 +117,9 @@ struct AppStateOptions {
   LiveStages stages;
   // The 30-second refresh timer and the 300-second history rescans.
   bool startTimers = true;
+  // Another process collects: this state starts no providers, sends no alerts
+  // and shows that collector's provider health.
+  std::optional<CollectorStatus> viewerOf;
 };
 
 // The one central object of the running application: owns the settings, the
@@ -184,6 +189,11 @@ class AppState : public std::enable_shared_from_this<AppState> {
   // Refreshes requested and not yet applied.
   [[nodiscard]] int pendingRefreshes() const { return pendingRefreshes_; }
   [[nodiscard]] bool demoFlag() const { return demoFlag_; }
+  // The collector this state only views, or nothing when it collects itself.
+  [[nodiscard]] const std::optional<CollectorStatus>& viewerOf() const { return viewerOf_; }
+  // Becomes a viewer of `other` (stopping the providers), takes its newer health,
+  // or, given nothing, becomes the collector and starts the providers.
+  void setViewerOf(std::optional<CollectorStatus> other);
 
   // The pure computation of one bundle (any thread; reads the store synchronously).
   [[nodiscard]] ForecastBundle computeBundle(const AppSettings& settings, const std::vector<Provider>& providers,
@@ -265,6 +275,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
   std::filesystem::path supportDirectory_;
   bool demoFlag_ = false;
   std::shared_ptr<UsageFigures> history_;
+  std::optional<CollectorStatus> viewerOf_;
 
   AppSettings settings_;
   std::optional<ClaudeCurrentSettings> claudeCurrent_;
@@ -292,6 +303,16 @@ class AppState : public std::enable_shared_from_this<AppState> {
   std::uint64_t saveGeneration_ = 0;
   std::optional<AppSettings> pendingSave_;
   std::function<void(const AppSettings&)> writeSettings_;
+
+  // The inputs of the refresh waiting on the compute queue, and how many requests it answers.
+  struct RefreshInputs {
+    AppSettings settings;
+    std::vector<Provider> providers;
+    Timestamp now{};
+  };
+  std::mutex refreshMutex_;
+  std::optional<RefreshInputs> nextRefresh_;
+  int nextRefreshRequests_ = 0;
 
   std::unique_ptr<ComputeCache> cache_;  // touched only on the compute queue
   // Destroyed first: queued work finishes while everything above is still alive.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 #include "app/manual_main_loop.h"
@@ -76,6 +78,7 @@ class AppStateTest : public ::testing::Test {
     o.startTimers = startTimers;
     o.history = figures;
     o.stages = std::move(stages);
+    o.viewerOf = viewerOf;
     o.makeProvider = [this](Provider p, LiveSourceContext&) -> std::unique_ptr<UsageProvider> {
       ++providersMade;
       auto fake = std::make_unique<FakeProvider>(p);
@@ -112,6 +115,7 @@ class AppStateTest : public ::testing::Test {
   FakeProvider* lastProvider = nullptr;
   bool countWrites = true;
   bool startTimers = false;
+  std::optional<CollectorStatus> viewerOf;
   std::shared_ptr<FakeFigures> figures = std::make_shared<FakeFigures>();
   std::mutex writesMutex;
   std::vector<AppSettings> writes;
@@ -218,6 +222,89 @@ TEST_F(AppStateTest, PruneAndResetRefreshWhenTheStoreIsDone) {
   state->clearHistory();  // the refresh that follows empties the working set
   ASSERT_TRUE(loop.runUntil([&] { return state->workingSnapshots().empty() && state->pendingRefreshes() == 0; }));
   EXPECT_EQ(std::filesystem::file_size(dir.path() / "snapshots.ndjson"), 0u);
+}
+
+// A provider flooding the state with updates costs at most one computation
+// running and one waiting, which answers every request made meanwhile.
+TEST_F(AppStateTest, ABurstOfRefreshRequestsMergesIntoOneWaitingComputation) {
+  std::atomic<int> computations{0};
+  std::mutex gateMutex;
+  std::condition_variable gate;
+  bool held = false;
+  LiveStages stages;
+  stages.claudeCurrent = [&](const AppSettings&, Timestamp) {
+    ++computations;
+    std::unique_lock lock(gateMutex);
+    gate.wait(lock, [&] { return !held; });
+    return std::optional<ClaudeCurrentSettings>();
+  };
+  auto state = make({}, stages);
+  const auto open = [&] {
+    {
+      std::lock_guard lock(gateMutex);
+      held = false;
+    }
+    gate.notify_all();
+  };
+  // A failed assertion must not leave the compute queue waiting at the gate.
+  std::shared_ptr<void> openAtExit(nullptr, [&](void*) { open(); });
+  settle(*state);
+  const int before = computations.load();
+  {
+    std::lock_guard lock(gateMutex);
+    held = true;
+  }
+  // The first request's computation runs (and waits at the gate) ...
+  lastProvider->signal();
+  loop.runPending();
+  ASSERT_TRUE(loop.runUntil([&] { return computations.load() == before + 1; }));
+  // ... while a thousand more arrive, with new data among them.
+  store({snapshot(Provider::codex, WindowKind::fiveHour, at(0), 12, at(3600), 300)});
+  for (int i = 0; i < 1000; ++i) {
+    clock.advance(0.001);
+    lastProvider->signal();
+  }
+  loop.runPending();
+  EXPECT_EQ(state->pendingRefreshes(), 1001);
+  open();
+  settle(*state);
+  EXPECT_EQ(state->pendingRefreshes(), 0);
+  EXPECT_EQ(computations.load() - before, 2);
+  // The merged computation used the inputs of the last request.
+  EXPECT_EQ(state->lastRefresh(), now());
+  EXPECT_EQ(state->workingSnapshots().size(), 1u);
+}
+
+// Beside another collector the state only shows: no providers, no alerts, the
+// collector's health, and it says so; it collects once the other has gone.
+TEST_F(AppStateTest, AViewerStartsNothingSendsNoAlertsAndShowsTheCollectorsHealth) {
+  const ProviderHealth remote{ProviderHealth::State::error, "app-server not running; restarting in 5 s",
+                              std::nullopt, std::nullopt};
+  viewerOf = CollectorStatus{4242, "headless", {{Provider::codex, remote}}};
+  store({snapshot(Provider::codex, WindowKind::fiveHour, at(-60), 97, at(3600), 300)});
+  auto state = make();
+  state->updateSettings([](AppSettings& s) {
+    s.hasOnboarded = true;
+    s.notificationsEnabled = true;
+  });
+  state->refresh();
+  settle(*state);
+  EXPECT_EQ(providersMade, 0);
+  EXPECT_EQ(state->providerHealth(), (std::map<Provider, ProviderHealth>{{Provider::codex, remote}}));
+  EXPECT_TRUE(sink.delivered.empty());
+  EXPECT_NE(state->diagnosticsText().find("\ncollector: the headless collector (pid 4242); this copy only shows "
+                                          "what it stores\n"),
+            std::string::npos)
+      << state->diagnosticsText();
+  ASSERT_TRUE(state->forecast(Provider::codex, WindowKind::fiveHour));  // the stored readings still show
+
+  state->setViewerOf(std::nullopt);
+  state->refresh();
+  settle(*state);
+  EXPECT_EQ(providersMade, 2);
+  EXPECT_EQ(state->providerHealth().at(Provider::codex).detail, "Fake source");
+  EXPECT_EQ(state->diagnosticsText().find("collector:"), std::string::npos);
+  EXPECT_FALSE(sink.delivered.empty());  // the collector alerts
 }
 
 TEST_F(AppStateTest, DisabledProvidersAreLeftOutOfTheWorkingSet) {

@@ -12,27 +12,33 @@
 
 namespace qd {
 
-std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceContext& context) {
+namespace {
+
+std::unique_ptr<UsageProvider> makeProvider(Provider provider, LiveSourceContext& context,
+                                            std::shared_ptr<ClaudeOAuthUsage> oauth) {
   switch (provider) {
     case Provider::codex:
       return std::make_unique<CodexProvider>(context.store, context.mainLoop, context.clock);
     case Provider::claude:
-      return std::make_unique<ClaudeProvider>(context.store, ClaudeOAuthUsage::shared(context.mainLoop),
-                                              context.mainLoop, context.clock);
+      if (!oauth) oauth = ClaudeOAuthUsage::standard(context.mainLoop);
+      return std::make_unique<ClaudeProvider>(context.store, std::move(oauth), context.mainLoop, context.clock);
   }
   return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<UsageProvider> makeLiveProvider(Provider provider, LiveSourceContext& context) {
+  return makeProvider(provider, context, nullptr);
 }
 
 namespace {
 
 // Claude's OAuth client and bridge installer as the application state reads them.
-void attachClaudeStages(LiveStages& stages) {
-  stages.isPooledAccount = [] {
-    auto oauth = ClaudeOAuthUsage::sharedIfMade();
-    return oauth && oauth->isPooledAccount();
-  };
-  stages.lastExtraUsage = []() -> std::optional<NotificationManager::Overage> {
-    auto oauth = ClaudeOAuthUsage::sharedIfMade();
+// `oauth` is null in a run without live providers.
+void attachClaudeStages(LiveStages& stages, std::shared_ptr<ClaudeOAuthUsage> oauth) {
+  stages.isPooledAccount = [oauth] { return oauth && oauth->isPooledAccount(); };
+  stages.lastExtraUsage = [oauth]() -> std::optional<NotificationManager::Overage> {
     auto extra = oauth ? oauth->lastExtraUsage() : std::nullopt;
     if (!extra) return std::nullopt;
     return NotificationManager::Overage{extra->enabled, extra->usedGBP, extra->limitGBP};
@@ -60,7 +66,15 @@ void attachClaudeStages(LiveStages& stages) {
 void attachLiveStages(AppStateOptions& options) {
   // Each subsystem's owner adds its part here: options.history, options.stages.*.
   (void)attachHistoryStages(options, [](const std::filesystem::path& file) { return ClaudeBridgeFiles::readMeta(file); });
-  attachClaudeStages(options.stages);
+  // One OAuth client for every Claude provider the state makes, so its status and
+  // back-off survive a restart of the providers. The state owns it through these
+  // closures and destroys it, joining a fetch in flight, before the main loop goes.
+  std::shared_ptr<ClaudeOAuthUsage> oauth;
+  if (!options.makeProvider && options.mainLoop) {
+    oauth = ClaudeOAuthUsage::standard(*options.mainLoop);
+    options.makeProvider = [oauth](Provider p, LiveSourceContext& c) { return makeProvider(p, c, oauth); };
+  }
+  attachClaudeStages(options.stages, std::move(oauth));
 }
 
 }  // namespace qd

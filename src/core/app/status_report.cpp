@@ -125,6 +125,9 @@ std::string text(const AppState& state, bool colour) {
     out += "\n" + st.bold(std::string(displayName(p)));
     if (auto fresh = state.freshnessLabel(p)) out += " \u00b7 " + st.dim(*fresh);
     out += "\n";
+    if (auto it = state.providerHealth().find(p);
+        it != state.providerHealth().end() && it->second.state == ProviderHealth::State::error)
+      out += "  " + st.status(ForecastStatus::risky, it->second.detail) + "\n";
     const auto forecasts = providerForecasts(state, p);
     if (forecasts.empty()) {
       out += p == Provider::claude && state.claudeUsesApiKey() ? apiKeyLines(state, "  ")
@@ -221,6 +224,10 @@ nlohmann::ordered_json json(const AppState& state) {
                      {"status", std::string(rawValue(r.status))},
                      {"message", r.message}});
   root["recommendations"] = std::move(recs);
+  if (const auto& other = state.viewerOf())
+    root["collector"] = J{{"pid", other->pid}, {"mode", other->mode.empty() ? J(nullptr) : J(other->mode)}};
+  else
+    root["collector"] = nullptr;
 
   if (state.workingSnapshots().empty()) {
     const EmptyState empty = emptyState(Shell::which("codex").has_value());

@@ -13,11 +13,14 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/collector_role.h"
 #include "app/command_line.h"
 #include "app/headless_services.h"
 #include "app/plain_main_loop.h"
 #include "app/status_report.h"
+#include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
+#include "utilities/termination_signals.h"
 
 namespace qd::CommandLine {
 
@@ -38,82 +41,6 @@ bool settle(PlainMainLoop& loop, AppState& state, double timeoutSeconds) {
   loop.cancelTimer(poll);
   return state.pendingRefreshes() == 0;
 }
-
-// The write end of the self-pipe the signal handler writes to.
-std::atomic<int> gSignalPipe{-1};
-
-extern "C" void onTerminationSignal(int) {
-  const int fd = gSignalPipe.load();
-  if (fd >= 0) {
-    const char byte = 1;
-    ssize_t ignored = ::write(fd, &byte, 1);
-    (void)ignored;
-  }
-}
-
-// SIGINT and SIGTERM end the loop: the handler writes to a pipe, a watcher
-// thread reads it and asks the loop to quit.
-class TerminationWatch {
- public:
-  explicit TerminationWatch(PlainMainLoop& loop) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    readFd_ = fds[0];
-    writeFd_ = fds[1];
-    gSignalPipe.store(writeFd_);
-    struct sigaction sa {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, &oldInt_);
-    ::sigaction(SIGTERM, &sa, &oldTerm_);
-    // Only the watcher takes the signals: every thread started from here on
-    // inherits the blocked mask, so no worker is interrupted mid-call.
-    sigset_t both;
-    sigemptyset(&both);
-    sigaddset(&both, SIGINT);
-    sigaddset(&both, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &both, &oldMask_);
-    watcher_ = std::thread([this, &loop, both] {
-      ::pthread_sigmask(SIG_UNBLOCK, &both, nullptr);
-      for (;;) {
-        pollfd p{readFd_, POLLIN, 0};
-        if (::poll(&p, 1, -1) < 0) continue;
-        char buf[16];
-        const ssize_t n = ::read(readFd_, buf, sizeof buf);
-        if (n <= 0) continue;
-        if (stopping_.load()) return;
-        signalled_ = true;
-        loop.quit();
-      }
-    });
-  }
-  ~TerminationWatch() {
-    if (readFd_ < 0) return;
-    stopping_ = true;
-    const char byte = 0;
-    ssize_t ignored = ::write(writeFd_, &byte, 1);
-    (void)ignored;
-    if (watcher_.joinable()) watcher_.join();
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-    ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
-    gSignalPipe.store(-1);
-    ::close(readFd_);
-    ::close(writeFd_);
-  }
-  [[nodiscard]] bool signalled() const { return signalled_.load(); }
-
- private:
-  int readFd_ = -1;
-  int writeFd_ = -1;
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-  sigset_t oldMask_{};
-  std::atomic<bool> stopping_{false};
-  std::atomic<bool> signalled_{false};
-  std::thread watcher_;
-};
 
 bool colourWanted() {
   const char* noColor = std::getenv("NO_COLOR");
@@ -137,6 +64,8 @@ int runStatus(const CommandLineOptions& options, std::ostream& out) {
   attachLiveStages(o);
   o.startTimers = false;
   auto state = AppState::create(std::move(o));
+  // Beside a running collector, its health is the one to report.
+  if (auto collector = CollectorLock::current(state->supportDirectory())) state->setViewerOf(std::move(collector));
   (void)settle(loop, *state, 10);
   if (options.json)
     out << StatusReport::json(*state).dump(2) << "\n";
@@ -148,7 +77,18 @@ int runStatus(const CommandLineOptions& options, std::ostream& out) {
 
 int runHeadless(const CommandLineOptions& options, std::ostream& out) {
   PlainMainLoop loop;
-  TerminationWatch watch(loop);
+  TerminationSignals terminationSignals([&loop](int) { loop.quit(); });
+  // One collector per user: a second one would start another app-server and store every reading twice.
+  const std::filesystem::path supportDirectory = LocalFileStore::baseDirectory();
+  CollectorLock::Outcome collector = CollectorLock::acquire(supportDirectory, "headless");
+  if (collector.other) {
+    const std::string line = "Quotadial is already collecting in " + collector.other->description() +
+                             "; not starting another collector.";
+    AppLogger::shared().info(line);
+    out << line << "\n";
+    out.flush();
+    return 0;
+  }
   HeadlessNotificationSink notifications;
   HeadlessDesktopServices desktop;
   AppStateOptions o;
@@ -158,14 +98,18 @@ int runHeadless(const CommandLineOptions& options, std::ostream& out) {
   o.desktopServices = &desktop;
   attachLiveStages(o);
   auto state = AppState::create(std::move(o));
+  CollectorRole role(state, supportDirectory, "headless", std::move(collector.lock));
   AppLogger::shared().info(std::string("Headless run started") + (state->settings().demoMode ? " (demo data)" : ""));
   out << "Quotadial is running without a display" << (state->settings().demoMode ? " on demo data" : "")
       << ". Stop it with Ctrl+C or SIGTERM.\n";
   out.flush();
   loop.run();
+  // In order: the pending settings save, then the providers and their children
+  // with the state, before the loop they post to goes.
   state->flushSettingsSave();
-  AppLogger::shared().info("Headless run stopped");
+  role.release();
   state.reset();
+  AppLogger::shared().info("Headless run stopped");
   AppLogger::shared().flush();
   return 0;
 }

@@ -32,6 +32,12 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
+// Called by curl during the exchange, at least once a second; non-zero aborts it.
+int checkCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  return cancel->load() ? 1 : 0;
+}
+
 struct EasyDeleter {
   void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
@@ -84,6 +90,11 @@ HttpClient::Result CurlHttpClient::perform(const Request& request) {
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
   if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  if (request.cancel) {
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkCancel);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(request.cancel));
+  }
   if (request.method == "GET") {
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
   } else {
@@ -93,8 +104,10 @@ HttpClient::Result CurlHttpClient::perform(const Request& request) {
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.c_str());
   }
 
+  if (request.cancel && request.cancel->load()) return TransportError{"cancelled"};
   const CURLcode rc = curl_easy_perform(h);
   if (sink.overflowed) return TransportError{"response too large"};
+  if (rc == CURLE_ABORTED_BY_CALLBACK) return TransportError{"cancelled"};
   if (rc != CURLE_OK) {
     // The error buffer may name the URL but never a header, so no secret leaks here.
     std::string message = errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc);

@@ -405,6 +405,12 @@ void SettingsView::data(QVBoxLayout* l) {
 void SettingsView::diagnostics(QVBoxLayout* l) {
   const Theme t = Theme::current();
   AppState& state = *ctx_.state;
+  if (const auto& other = state.viewerOf()) {
+    auto* note = help(QStringLiteral("Readings are collected by ") + QString::fromStdString(other->description()) +
+                      QStringLiteral("; this window shows what it stores and sends no alerts."));
+    note->setProperty("collectorNote", true);
+    l->addWidget(note);
+  }
   if (const auto& last = state.lastRefresh())
     l->addWidget(Ui::text(QStringLiteral("Last update: ") + QString::fromStdString(TimeFormatting::clock(*last)), 11,
                           t.textPrimary));

@@ -213,33 +213,14 @@ ClaudeOAuthUsage::ClaudeOAuthUsage(Endpoints endpoints, std::shared_ptr<HttpClie
       mainLoop_(mainLoop),
       published_(std::make_shared<Published>()) {}
 
-ClaudeOAuthUsage::~ClaudeOAuthUsage() = default;
+// A fetch in flight ends at once instead of waiting out its timeouts; the queue,
+// the last member, is joined after this body.
+ClaudeOAuthUsage::~ClaudeOAuthUsage() { cancelled_ = true; }
 
-namespace {
-std::mutex& sharedMutex() {
-  static std::mutex m;
-  return m;
-}
-// Deliberately never destroyed: a fetch may still be in flight at exit.
-std::shared_ptr<ClaudeOAuthUsage>& sharedSlot() {
-  static auto* slot = new std::shared_ptr<ClaudeOAuthUsage>();
-  return *slot;
-}
-}  // namespace
-
-std::shared_ptr<ClaudeOAuthUsage> ClaudeOAuthUsage::shared(MainLoop& mainLoop) {
-  std::lock_guard lock(sharedMutex());
-  auto& slot = sharedSlot();
-  if (!slot)
-    slot = std::make_shared<ClaudeOAuthUsage>(Endpoints::fromEnvironment(), std::make_shared<CurlHttpClient>(),
-                                              std::make_shared<ClaudeCredentialFile>(ClaudeCredentialFile::standard()),
-                                              mainLoop);
-  return slot;
-}
-
-std::shared_ptr<ClaudeOAuthUsage> ClaudeOAuthUsage::sharedIfMade() {
-  std::lock_guard lock(sharedMutex());
-  return sharedSlot();
+std::shared_ptr<ClaudeOAuthUsage> ClaudeOAuthUsage::standard(MainLoop& mainLoop) {
+  return std::make_shared<ClaudeOAuthUsage>(Endpoints::fromEnvironment(), std::make_shared<CurlHttpClient>(),
+                                            std::make_shared<ClaudeCredentialFile>(ClaudeCredentialFile::standard()),
+                                            mainLoop);
 }
 
 std::optional<ClaudeOAuthUsage::Status> ClaudeOAuthUsage::lastStatus() const {
@@ -302,6 +283,7 @@ void ClaudeOAuthUsage::runFetch(Timestamp now, Completion completion) {
   request.method = "GET";
   request.url = endpoints_.usageURL;
   request.timeoutSeconds = endpoints_.usageTimeoutSeconds;
+  request.cancel = &cancelled_;
   request.headers = {{"Authorization", "Bearer " + credential->accessToken},
                      {"anthropic-beta", "oauth-2025-04-20"},
                      {"Content-Type", "application/json"}};
@@ -398,6 +380,8 @@ ClaudeOAuthUsage::RefreshResult ClaudeOAuthUsage::refresh(const Credential& cred
     request.method = "POST";
     request.url = url;
     request.body = *body;
+    // Never cancelled: a refresh the server has answered rotates the token, and
+    // the new one must reach the credential file.
     request.timeoutSeconds = endpoints_.tokenTimeoutSeconds;
     request.headers = {{"Content-Type", "application/json"}};
     auto result = http_->perform(request);

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,10 +25,11 @@ class CredentialStore;
 //
 // Thread-safety: every public member may be called from any thread. Fetches run
 // one at a time on the worker queue "quotadial.claude.oauth"; completions and the
-// writes of `lastStatus` / `lastExtraUsage` happen on the main loop. The object
-// must outlive the main loop's pending tasks only through the shared state it
-// hands them, so destroying it while a completion is queued is safe. Destruction
-// waits for a fetch in flight.
+// writes of `lastStatus` / `lastExtraUsage` happen on the main loop. Completions
+// already queued on the main loop hold only shared state, so destroying the object
+// while one is queued is safe. Destruction cancels a usage request in flight
+// (never a token refresh) and waits for the fetch to end, so the object must be
+// destroyed before `mainLoop` is.
 class ClaudeOAuthUsage {
  public:
   class Status {
@@ -89,13 +91,9 @@ class ClaudeOAuthUsage {
   ClaudeOAuthUsage(const ClaudeOAuthUsage&) = delete;
   ClaudeOAuthUsage& operator=(const ClaudeOAuthUsage&) = delete;
 
-  // The process's client (Claude Code's credential file, libcurl, endpoints from
-  // the environment), made on the first call with `mainLoop` as its main loop and
-  // never destroyed: its state (last status, extra usage, plan) is process-wide.
-  [[nodiscard]] static std::shared_ptr<ClaudeOAuthUsage> shared(MainLoop& mainLoop);
-  // That client when it has been made, else nullptr (readers of `lastExtraUsage`
-  // and `isPooledAccount` that must not create it).
-  [[nodiscard]] static std::shared_ptr<ClaudeOAuthUsage> sharedIfMade();
+  // A client on Claude Code's credential file, libcurl and the endpoints from the
+  // environment, posting to `mainLoop`. The owner destroys it before the loop.
+  [[nodiscard]] static std::shared_ptr<ClaudeOAuthUsage> standard(MainLoop& mainLoop);
 
   // Starts one fetch. `completion` runs exactly once, on the main loop, with the
   // snapshots read (empty on every failure; the reason is then in `lastStatus`).
@@ -145,6 +143,7 @@ class ClaudeOAuthUsage {
   std::optional<Status> lastStatusOnQueue_;
   std::optional<Timestamp> lastRefreshFailure_;
 
+  std::atomic<bool> cancelled_{false};  // set when destruction begins
   SerialQueue queue_{"quotadial.claude.oauth"};  // last: joined before the rest goes
 };
 

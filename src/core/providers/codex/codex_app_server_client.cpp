@@ -35,15 +35,17 @@ int64_t CodexAppServerClient::takeId() {
   return nextId_++;
 }
 
-void CodexAppServerClient::send(const nlohmann::json& message) {
-  std::string text;
+std::optional<std::string> CodexAppServerClient::encode(const nlohmann::json& message) {
   try {
     // Strict UTF-8: a message that cannot be encoded is dropped rather than mangled.
-    text = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+    return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const std::exception&) {
-    return;
+    return std::nullopt;
   }
-  manager_->send(std::move(text));
+}
+
+void CodexAppServerClient::send(const nlohmann::json& message) {
+  if (auto text = encode(message)) manager_->send(std::move(*text));
 }
 
 int64_t CodexAppServerClient::sendRequest(std::string_view method, const nlohmann::json& params) {
@@ -56,13 +58,27 @@ void CodexAppServerClient::sendNotification(std::string_view method, const nlohm
   send({{"method", std::string(method)}, {"params", params}});
 }
 
-bool CodexAppServerClient::start() {
+bool CodexAppServerClient::start(bool resume) {
   if (!manager_->start()) return false;
   const int64_t id = takeId();
   initializeId_ = id;
-  send({{"id", id},
-        {"method", "initialize"},
-        {"params", {{"clientInfo", {{"name", kClientName}, {"version", kClientVersion}}}}}});
+  std::string lines = encode({{"id", id},
+                              {"method", "initialize"},
+                              {"params", {{"clientInfo", {{"name", kClientName}, {"version", kClientVersion}}}}}})
+                          .value_or("");
+  if (resume) {
+    const int64_t accountId = takeId();
+    const int64_t rateLimitsId = takeId();
+    rateLimitsId_ = rateLimitsId;
+    for (const auto& message :
+         {nlohmann::json{{"id", accountId}, {"method", "account/read"}, {"params", nlohmann::json::object()}},
+          nlohmann::json{{"id", rateLimitsId},
+                         {"method", "account/rateLimits/read"},
+                         {"params", nlohmann::json::object()}}})
+      lines += "\n" + encode(message).value_or("");
+  }
+  // One write: the server sees every line before it can answer the first.
+  manager_->send(std::move(lines));
   return true;
 }
 

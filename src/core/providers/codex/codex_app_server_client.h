@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,7 +31,10 @@ class CodexAppServerClient : public std::enable_shared_from_this<CodexAppServerC
       std::shared_ptr<CodexProcessManager> manager);
 
   // Starts the manager and sends "initialize"; false when the manager fails to start.
-  [[nodiscard]] bool start();
+  // With `resume` (a relaunch of a client that completed the handshake before),
+  // "account/read" and "account/rateLimits/read" follow in the same write, so
+  // they precede anything the answer to "initialize" makes the client send.
+  [[nodiscard]] bool start(bool resume = false);
   // Sends "account/rateLimits/read" once the handshake has completed; else nothing.
   void requestRateLimits();
   // Sends a request with a fresh id and returns that id (0 when it could not be encoded).
@@ -50,6 +54,8 @@ class CodexAppServerClient : public std::enable_shared_from_this<CodexAppServerC
   explicit CodexAppServerClient(std::shared_ptr<CodexProcessManager> manager);
   int64_t takeId();
   void send(const nlohmann::json& message);
+  // The message's line, or nothing when it cannot be encoded.
+  [[nodiscard]] static std::optional<std::string> encode(const nlohmann::json& message);
   void deliver(const nlohmann::ordered_json& payload);
 
   std::shared_ptr<CodexProcessManager> manager_;

@@ -26,7 +26,7 @@ namespace qd {
 struct CodexProcessManager::Shared {
   std::mutex mutex;  // guards the two handlers
   LineHandler onLine;
-  std::function<void()> onTerminate;
+  TerminateHandler onTerminate;
   std::atomic<bool> running{false};
 };
 
@@ -42,6 +42,7 @@ struct CodexProcessManager::Session {
   std::atomic<bool> stopping{false};
   std::mutex reapMutex;  // guards `reaped`; whoever reaps holds it
   bool reaped = false;
+  std::optional<int> waitStatus;  // from waitpid; absent when another reaper took the child
   std::thread reader;
 
   ~Session() {
@@ -57,6 +58,7 @@ struct CodexProcessManager::Session {
     do r = ::waitpid(pid, &status, WNOHANG);
     while (r < 0 && errno == EINTR);
     // ECHILD: someone else collected it (SIGCHLD ignored); either way it is gone.
+    if (r == pid) waitStatus = status;
     if (r == pid || (r < 0 && errno == ECHILD)) reaped = true;
     return reaped;
   }
@@ -154,7 +156,17 @@ void CodexProcessManager::setOnLine(LineHandler handler) {
   shared_->onLine = std::move(handler);
 }
 
-void CodexProcessManager::setOnTerminate(std::function<void()> handler) {
+std::string CodexProcessManager::describeExit(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return "exit status " + std::to_string(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) {
+    const int sig = WTERMSIG(waitStatus);
+    const char* name = ::strsignal(sig);
+    return "signal " + std::to_string(sig) + (name ? std::string(" (") + name + ")" : std::string());
+  }
+  return "status " + std::to_string(waitStatus);
+}
+
+void CodexProcessManager::setOnTerminate(TerminateHandler handler) {
   std::lock_guard lock(shared_->mutex);
   shared_->onTerminate = std::move(handler);
 }
@@ -288,12 +300,17 @@ void CodexProcessManager::readLoop(std::shared_ptr<Session> session, std::shared
     }
     if (session->stopping) return;
     shared->running = false;
-    std::function<void()> onTerminate;
+    TerminateHandler onTerminate;
     {
       std::lock_guard lock(shared->mutex);
       onTerminate = shared->onTerminate;
     }
-    if (onTerminate) onTerminate();
+    std::string how = "exit status unknown";
+    {
+      std::lock_guard lock(session->reapMutex);
+      if (session->waitStatus) how = describeExit(*session->waitStatus);
+    }
+    if (onTerminate) onTerminate(how);
     return;
   }
 }

@@ -58,8 +58,13 @@ class CodexProcessManager {
   [[nodiscard]] std::optional<pid_t> processId() const;
 
   void setOnLine(LineHandler handler);
-  // Called once on the reader thread when the child exits on its own (not after `stop`).
-  void setOnTerminate(std::function<void()> handler);
+  // Called once on the reader thread when the child exits on its own (not after
+  // `stop`), with how it ended: "exit status 3", "signal 9 (Killed)".
+  using TerminateHandler = std::function<void(const std::string& how)>;
+  void setOnTerminate(TerminateHandler handler);
+
+  // The words of `setOnTerminate` for a status from waitpid.
+  [[nodiscard]] static std::string describeExit(int waitStatus);
 
   // Blocks until every write queued so far has been attempted (tests, shutdown).
   void flushWrites();

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,9 @@ class HttpClient {
     std::map<std::string, std::string> headers;
     std::string body;
     double timeoutSeconds = 30;
+    // When set and it becomes true, the exchange ends soon with a transport error
+    // (an owner shutting down does not wait out the timeout).
+    const std::atomic<bool>* cancel = nullptr;
   };
 
   struct Response {
