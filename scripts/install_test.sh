@@ -31,7 +31,8 @@ case "$bundle" in *"$prefix/share/quotadial/"*) ;; *) fail "--bundletest did not
 desktop-file-validate "$prefix/share/applications/quotadial.desktop"
 warnings="$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man1/quotadial.1" 2>&1 >/dev/null)"
 [ -z "$warnings" ] || fail "man page: $warnings"
-MANWIDTH=80 man -l "$prefix/share/man/man1/quotadial.1" | grep -q "EXIT STATUS" || fail "man page does not render"
+rendered="$(MANWIDTH=80 man -l "$prefix/share/man/man1/quotadial.1")"
+grep -q "EXIT STATUS" <<<"$rendered" || fail "man page does not render"
 grep -qx "ExecStart=/usr/local/bin/quotadial --headless" "$prefix/lib/systemd/user/quotadial.service" \
   || fail "the unit does not start the installed binary"
 bash -n "$prefix/share/bash-completion/completions/quotadial"
@@ -42,11 +43,12 @@ if command -v fish >/dev/null; then fish -n "$prefix/share/fish/vendor_completio
 (cd "$build" && cpack -G DEB -B "$stage/deb" >/dev/null)
 deb="$(ls "$stage"/deb/quotadial_*.deb)"
 dpkg-deb --info "$deb"
-dpkg-deb --contents "$deb"
-dpkg-deb --field "$deb" Depends | grep -q "libc6" || fail "the package declares no library dependencies"
-dpkg-deb --contents "$deb" | grep -q "./usr/lib/systemd/user/quotadial.service" || fail "the package has no unit"
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/quotadial.service \
-  | grep -qx "ExecStart=/usr/bin/quotadial --headless" || fail "the packaged unit does not start /usr/bin/quotadial"
+contents="$(dpkg-deb --contents "$deb")"
+echo "$contents"
+grep -q "libc6" <<<"$(dpkg-deb --field "$deb" Depends)" || fail "the package declares no library dependencies"
+grep -q "\./usr/lib/systemd/user/quotadial.service$" <<<"$contents" || fail "the package has no unit"
+unit="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/quotadial.service)"
+grep -qx "ExecStart=/usr/bin/quotadial --headless" <<<"$unit" || fail "the packaged unit does not start /usr/bin/quotadial"
 
 if [ "$(id -u)" -eq 0 ]; then
   if dpkg-query -W -f='${Status}' quotadial 2>/dev/null | grep -q "install ok installed"; then
