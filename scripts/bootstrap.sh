@@ -12,6 +12,7 @@ PACKAGES=(
   nlohmann-json3-dev libsimdjson-dev libre2-dev libcurl4-openssl-dev libtomlplusplus-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev fonts-dejavu-core
   dbus xvfb xdotool x11-utils tmux
+  dpkg-dev file desktop-file-utils man-db
 )
 
 install_missing() {

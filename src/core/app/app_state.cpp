@@ -17,6 +17,7 @@
 #include "storage/settings_store.h"
 #include "storage/snapshot_store.h"
 #include "utilities/app_logger.h"
+#include "utilities/file_watch.h"
 #include "utilities/number_formatting.h"
 #include "utilities/serial_queue.h"
 #include "utilities/shell.h"
@@ -87,6 +88,7 @@ std::shared_ptr<AppState> AppState::create(AppStateOptions options) {
 }
 
 AppState::~AppState() {
+  settingsWatch_.reset();
   for (auto& [provider, live] : liveProviders_) live->stop();
   for (MainLoop::TimerId id : timers_) mainLoop_->cancelTimer(id);
   // Queued computations and saves finish before the members they use go.
@@ -100,11 +102,24 @@ void AppState::startup() {
   std::filesystem::create_directories(supportDirectory_ / "logs", ec);
   store_ = std::make_shared<SnapshotStore>(supportDirectory_ / "snapshots.ndjson");
   auto settingsStore = std::make_shared<SettingsStore>(supportDirectory_ / "settings.json");
+  settingsStore_ = settingsStore;
   computeQueue_ = std::make_unique<SerialQueue>("quotadial.forecast");
   saveQueue_ = std::make_unique<SerialQueue>("quotadial.settings");
   notifications_ = std::make_unique<NotificationManager>(options_.notificationSink, *clock_);
   writeSettings_ = options_.writeSettings;
   if (!writeSettings_) writeSettings_ = [settingsStore](const AppSettings& s) { settingsStore->save(s); };
+
+  // Watched before it is read, so no rewrite falls between the two.
+  if (options_.watchSettingsFile) {
+    std::weak_ptr<AppState> weak = weak_from_this();
+    MainLoop* loop = mainLoop_;
+    settingsWatch_ = std::make_unique<FileWatch>(supportDirectory_, std::vector<std::string>{"settings.json"},
+                                                 [weak, loop](const std::string&) {
+                                                   loop->post([weak] {
+                                                     if (auto s = weak.lock()) s->reloadSettingsFromFile();
+                                                   });
+                                                 });
+  }
 
   // Settings, with the demo flag applied for this run only.
   AppSettings loaded = settingsStore->load();
@@ -113,6 +128,7 @@ void AppState::startup() {
     loaded.hasOnboarded = true;
   }
   settings_ = loaded;
+  lastOnDisk_ = loaded;
 
   std::weak_ptr<AppState> weak = weak_from_this();
   liveContext_ = std::unique_ptr<LiveSourceContext>(new LiveSourceContext{
@@ -210,6 +226,7 @@ void AppState::scheduleSettingsSave() {
     if (!s || generation != s->saveGeneration_ || !s->pendingSave_) return;
     AppSettings toWrite = std::move(*s->pendingSave_);
     s->pendingSave_.reset();
+    s->noteSaved(toWrite);
     s->saveQueue_->async([writer = s->writeSettings_, toWrite] { writer(toWrite); });
   });
 }
@@ -218,10 +235,47 @@ void AppState::flushSettingsSave() {
   if (pendingSave_) {
     AppSettings toWrite = std::move(*pendingSave_);
     pendingSave_.reset();
+    noteSaved(toWrite);
     ++saveGeneration_;
     saveQueue_->async([writer = writeSettings_, toWrite] { writer(toWrite); });
   }
   saveQueue_->sync([] {});
+}
+
+void AppState::noteSaved(const AppSettings& written) {
+  lastOnDisk_ = written;
+  if (demoFlag_) {
+    lastOnDisk_.demoMode = true;
+    lastOnDisk_.hasOnboarded = true;
+  }
+}
+
+void AppState::reloadSettingsFromFile() {
+  AppSettings loaded = settingsStore_->load();
+  if (demoFlag_) {
+    loaded.demoMode = true;
+    loaded.hasOnboarded = true;
+  }
+  // Unchanged since read, or this copy's own write coming back.
+  if (loaded == lastOnDisk_) return;
+  AppSettings next = mergeSettings(settings_, lastOnDisk_, loaded);
+  lastOnDisk_ = std::move(loaded);
+  if (next == settings_) return;
+  const bool restart = next.enabledProviders != settings_.enabledProviders || next.demoMode != settings_.demoMode;
+  AppLogger::shared().info("Settings changed on disk; taking them up");
+  setSettings(std::move(next));
+  // A save still pending would write the record from before the merge.
+  if (pendingSave_) scheduleSettingsSave();
+  if (restart) startProviders();
+  refresh();
+}
+
+void AppState::whenRefreshed(std::function<void()> task) {
+  if (pendingRefreshes_ == 0) {
+    task();
+    return;
+  }
+  refreshedWaiters_.push_back(std::move(task));
 }
 
 std::vector<Provider> AppState::sortedEnabledProviders() const {
@@ -318,6 +372,10 @@ void AppState::refresh() {
       if (auto s = weak.lock()) {
         s->pendingRefreshes_ -= requests;
         s->apply(std::move(bundle), settings, now);
+        if (s->pendingRefreshes_ == 0 && !s->refreshedWaiters_.empty()) {
+          auto waiters = std::exchange(s->refreshedWaiters_, {});
+          for (auto& task : waiters) task();
+        }
       }
     });
   });

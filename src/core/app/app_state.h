@@ -34,6 +34,8 @@ namespace qd {
 
 class SnapshotStore;
 class SerialQueue;
+class SettingsStore;
+class FileWatch;
 
 using ForecastMap = std::map<std::string, ForecastResult>;  // keyed by ForecastResult::id()
 using SnapshotList = std::shared_ptr<const std::vector<UsageSnapshot>>;
@@ -120,6 +122,8 @@ struct AppStateOptions {
   // Another process collects: this state starts no providers, sends no alerts
   // and shows that collector's provider health.
   std::optional<CollectorStatus> viewerOf;
+  // Take up settings.json when another process (`quotadial --set`) rewrites it.
+  bool watchSettingsFile = true;
 };
 
 // The one central object of the running application: owns the settings, the
@@ -184,6 +188,13 @@ class AppState : public std::enable_shared_from_this<AppState> {
   void updateSettings(const std::function<void(AppSettings&)>& change);
   // Writes a pending settings save now (at shutdown).
   void flushSettingsSave();
+  // Takes up what changed in settings.json since this copy last read or wrote it
+  // (another process rewrote it), keeping the live changes not saved yet;
+  // restarts the providers when the enabled set or demo mode changed.
+  void reloadSettingsFromFile();
+  // Runs `task` on the main thread once every refresh asked for so far has been
+  // applied; at once when none is pending.
+  void whenRefreshed(std::function<void()> task);
   [[nodiscard]] std::vector<Provider> sortedEnabledProviders() const;
   [[nodiscard]] std::optional<std::pair<Provider, WindowKind>> mostUrgentSeries() const;
   // Refreshes requested and not yet applied.
@@ -313,11 +324,19 @@ class AppState : public std::enable_shared_from_this<AppState> {
   std::mutex refreshMutex_;
   std::optional<RefreshInputs> nextRefresh_;
   int nextRefreshRequests_ = 0;
+  std::shared_ptr<SettingsStore> settingsStore_;
+  // The settings file as this copy last read or handed it to the writer (with
+  // the "--demo" flag applied, as loaded).
+  AppSettings lastOnDisk_;
+  void noteSaved(const AppSettings& written);
+  std::vector<std::function<void()>> refreshedWaiters_;
 
   std::unique_ptr<ComputeCache> cache_;  // touched only on the compute queue
   // Destroyed first: queued work finishes while everything above is still alive.
   std::unique_ptr<SerialQueue> saveQueue_;
   std::unique_ptr<SerialQueue> computeQueue_;
+  // Destroyed before the queues: its thread only posts to the main loop.
+  std::unique_ptr<FileWatch> settingsWatch_;
 };
 
 }  // namespace qd

@@ -8,6 +8,9 @@
 
 #include "app/claude_modes.h"
 #include "app/diagnostic_modes.h"
+#include "app/settings_command.h"
+#include "app/status_bar_mode.h"
+#include "storage/settings_store.h"
 #include "app/usage_test_mode.h"
 
 namespace qd {
@@ -82,6 +85,16 @@ CommandLineParse parse(const std::vector<std::string>& arguments) {
         continue;
       }
     }
+    // Options with a value; a missing value is kept as empty text and refused when run.
+    if (arg == "--format" || arg == "--set") {
+      std::string value = i + 1 < arguments.size() ? arguments[++i] : std::string();
+      (arg == "--format" ? o.format : o.setAssignment) = std::move(value);
+      continue;
+    }
+    if (arg == "--follow" || arg == "--settings") {
+      (arg == "--follow" ? o.follow : o.listSettings) = true;
+      continue;
+    }
     if (arg == "--capture-height") {
       // The value is optional: a missing or non-numeric one leaves the height at 720.
       if (i + 1 < arguments.size()) {
@@ -112,8 +125,14 @@ std::string helpText() {
          "Run modes:\n"
          "  --status            print what the popover would show, then exit\n"
          "  --status --json     the same as one JSON object (keys in README.md)\n"
+         "  --status --format waybar|i3blocks|plain\n"
+         "                      one line for a status bar (Waybar's JSON, i3blocks'\n"
+         "                      Pango markup, or the bare text)\n"
+         "  --follow            with --format: keep running and print a new line\n"
+         "                      whenever it changes; ends when the output is closed\n"
          "  --headless          run without a display until SIGINT or SIGTERM,\n"
-         "                      recording usage and sending alerts\n"
+         "                      recording usage and sending alerts (when switched on:\n"
+         "                      --set notificationsEnabled=true)\n"
          "  --demo              use synthetic demo data for this run (not saved)\n"
          "  --preview           open the popover in an ordinary window\n"
          "  --capture           with --preview: centre the window on the first screen\n"
@@ -131,8 +150,15 @@ std::string helpText() {
          "  --install-claude-bridge  install the Claude Code status-line bridge\n"
          "  --bundletest        check that the bridge script is installed\n"
          "\n"
+         "Settings:\n"
+         "  --settings          list every setting with its value and default\n"
+         "  --set KEY=VALUE     change one setting; a running copy takes it up\n"
+         "\n"
          "  -h, --help          show this help\n"
-         "  -V, --version       show the version\n";
+         "  -V, --version       show the version\n"
+         "\n"
+         "Exit status: 0 on success, 1 on failure, 2 for a usage error (an unknown\n"
+         "option, setting or format, or a value that is refused).\n";
 }
 
 std::optional<int> runIfRequested(const CommandLineOptions& options, std::ostream& out, std::ostream& err) {
@@ -148,6 +174,9 @@ std::optional<int> runIfRequested(const CommandLineOptions& options, std::ostrea
     for (const DiagnosticMode& mode : kDiagnosticModes)
       if (mode.flag == *options.diagnosticMode) return mode.run(options, out);
   }
+  if (options.listSettings) return SettingsCommand::list(SettingsStore::defaultURL(), out);
+  if (options.setAssignment) return SettingsCommand::set(SettingsStore::defaultURL(), *options.setAssignment, out, err);
+  if (options.format || options.follow) return StatusBarMode::run(options, out, err);
   if (options.status) return runStatus(options, out);
   if (options.headless) return runHeadless(options, out);
   return std::nullopt;

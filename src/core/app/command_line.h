@@ -28,6 +28,12 @@ struct CommandLineOptions {
   bool headless = false;
   bool version = false;
   bool help = false;
+  // `--format NAME` (status-bar line; implies --status) and `--follow` (keep printing).
+  std::optional<std::string> format;
+  bool follow = false;
+  // `--settings` lists the settings; `--set KEY=VALUE` writes one.
+  bool listSettings = false;
+  std::optional<std::string> setAssignment;
 
   [[nodiscard]] bool contains(std::string_view flag) const;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/app_state.h"
+#include "app/menu_bar_title_builder.h"
 #include "utilities/number_formatting.h"
 #include "utilities/shell.h"
 #include "utilities/time_formatting.h"
@@ -53,6 +54,46 @@ std::vector<ForecastResult> providerForecasts(const AppState& state, Provider p)
   return out;
 }
 
+size_t displayWidth(std::string_view s) {
+  // Characters, counting each UTF-8 lead byte once.
+  size_t chars = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++chars;
+  return chars;
+}
+
+// `text` broken at spaces into lines of at most `width` characters, every line
+// after `indent`; a word longer than the line stays whole. Width 0: one line.
+std::string wrapped(const std::string& text, size_t indent, size_t width) {
+  const std::string pad(indent, ' ');
+  if (width == 0 || width <= indent + 8 || indent + displayWidth(text) <= width) return pad + text + "\n";
+  std::string out, line;
+  size_t lineWidth = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    const size_t w = displayWidth(word);
+    if (!line.empty() && indent + lineWidth + 1 + w > width) {
+      out += pad + line + "\n";
+      line.clear();
+      lineWidth = 0;
+    }
+    if (!word.empty()) {
+      if (!line.empty()) {
+        line += ' ';
+        ++lineWidth;
+      }
+      line += word;
+      lineWidth += w;
+    }
+    start = end + 1;
+  }
+  if (!line.empty()) out += pad + line + "\n";
+  return out;
+}
+
 std::string padRight(std::string s, size_t width) {
   // Width in characters, counting each UTF-8 lead byte once.
   size_t chars = 0;
@@ -98,7 +139,10 @@ EmptyState emptyState(bool codexInstalled) {
   return {"Nothing connected yet", "Install the Codex CLI for live usage, or connect Claude below."};
 }
 
-std::string text(const AppState& state, bool colour) {
+std::string text(const AppState& state, bool colour, size_t width) {
+  // Below this the reset moves under the figures instead of beside them.
+  constexpr size_t kOneRowWidth = 64;
+  const bool narrow = width != 0 && width < kOneRowWidth;
   const Style st{colour};
   const AppSettings& s = state.settings();
   const Timestamp now = state.clock().now();
@@ -139,21 +183,30 @@ std::string text(const AppState& state, bool colour) {
                         padRight(NumberFormatting::percent(shownPercent(f.currentUsedPercent, s.showRemaining)) + " " +
                                      side,
                                  11);
-      if (auto reset = resetText(f, now)) row += padRight(*reset, 30);
+      const auto reset = resetText(f, now);
+      if (reset && !narrow) row += padRight(*reset, 30);
       row += st.status(f.status, std::string(label(f.status)));
+      std::string pace;
       if (isLongWindow(f.windowKind))
-        if (auto it = state.paces().find(p); it != state.paces().end())
-          row += " \u00b7 " + std::string(label(it->second.verdict));
-      out += row + "\n";
-      out += "          " + st.dim(f.humanSummary) + "\n";
+        if (auto it = state.paces().find(p); it != state.paces().end()) pace = std::string(label(it->second.verdict));
+      if (!narrow) {
+        out += row + (pace.empty() ? "" : " \u00b7 " + pace) + "\n";
+      } else {
+        // Figures and status first; the reset and pace under them.
+        out += row + "\n";
+        std::string under = reset ? *reset : "";
+        if (!pace.empty()) under += (under.empty() ? "" : " \u00b7 ") + pace;
+        if (!under.empty()) out += wrapped(under, 10, width);
+      }
+      out += st.dim(wrapped(f.humanSummary, 10, width));
     }
-    if (auto headroom = state.headroomLabel(p)) out += "          " + *headroom + "\n";
+    if (auto headroom = state.headroomLabel(p)) out += wrapped(*headroom, 10, width);
   }
 
   if (!state.recommendations().empty()) {
     out += "\n" + st.bold("Advice") + "\n";
     for (const Recommendation& r : state.recommendations())
-      out += "  " + st.status(r.status, recommendationMark(r.status)) + " " + r.message + "\n";
+      out += "  " + st.status(r.status, recommendationMark(r.status)) + wrapped(r.message, 4, width).substr(3);
   }
   if (state.lastRefresh()) out += "\n" + st.dim("Updated " + TimeFormatting::clock(state.lastRefresh())) + "\n";
   return out;
@@ -235,6 +288,18 @@ nlohmann::ordered_json json(const AppState& state) {
   } else {
     root["emptyState"] = nullptr;
   }
+
+  // For status bars: the tray title and the window the forecast card focuses on.
+  root["title"] = MenuBarTitleBuilder::title(state);
+  std::optional<std::pair<Provider, WindowKind>> focus;
+  if (state.forecast(s.focusedProvider, s.focusedWindow) &&
+      s.enabledProviders.contains(s.focusedProvider))
+    focus = std::pair{s.focusedProvider, s.focusedWindow};
+  if (!focus) focus = state.mostUrgentSeries();
+  if (!focus && !state.availableSeries().empty()) focus = state.availableSeries().front();
+  root["focus"] = focus ? J{{"provider", std::string(rawValue(focus->first))},
+                            {"window", std::string(rawValue(focus->second))}}
+                        : J(nullptr);
   return root;
 }
 

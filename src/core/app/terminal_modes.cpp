@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "app/plain_main_loop.h"
 #include "app/status_report.h"
 #include "storage/local_file_store.h"
+#include "app/terminal_modes.h"
 #include "utilities/app_logger.h"
 #include "utilities/termination_signals.h"
 
@@ -50,10 +52,22 @@ bool colourWanted() {
   return ::isatty(STDOUT_FILENO) == 1;
 }
 
+// Columns of the terminal on standard output, else $COLUMNS; 0 when neither says.
+size_t terminalWidth() {
+  winsize ws{};
+  if (::isatty(STDOUT_FILENO) == 1 && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  const char* columns = std::getenv("COLUMNS");
+  if (columns && *columns) {
+    char* end = nullptr;
+    const long n = std::strtol(columns, &end, 10);
+    if (*end == '\0' && n > 0 && n < 10'000) return static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace
 
-int runStatus(const CommandLineOptions& options, std::ostream& out) {
-  PlainMainLoop loop;
+std::shared_ptr<AppState> reportState(const CommandLineOptions& options, PlainMainLoop& loop, bool follow) {
   AppStateOptions o;
   o.mainLoop = &loop;
   o.arguments = options.arguments;
@@ -63,14 +77,21 @@ int runStatus(const CommandLineOptions& options, std::ostream& out) {
   o.writeSettings = [](const AppSettings&) {};
   attachLiveStages(o);
   o.startTimers = false;
+  o.watchSettingsFile = follow;
   auto state = AppState::create(std::move(o));
   // Beside a running collector, its health is the one to report.
   if (auto collector = CollectorLock::current(state->supportDirectory())) state->setViewerOf(std::move(collector));
   (void)settle(loop, *state, 10);
+  return state;
+}
+
+int runStatus(const CommandLineOptions& options, std::ostream& out) {
+  PlainMainLoop loop;
+  auto state = reportState(options, loop, false);
   if (options.json)
     out << StatusReport::json(*state).dump(2) << "\n";
   else
-    out << StatusReport::text(*state, colourWanted());
+    out << StatusReport::text(*state, colourWanted(), terminalWidth());
   out.flush();
   return 0;
 }

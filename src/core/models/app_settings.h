@@ -43,6 +43,23 @@ struct NotificationThresholds {
   bool operator==(const NotificationThresholds&) const = default;
 };
 
+// The values the settings screen's steppers and `quotadial --set` accept.
+struct SettingRange {
+  double lo;
+  double hi;
+  [[nodiscard]] constexpr bool contains(double v) const { return v >= lo && v <= hi; }
+};
+namespace SettingLimits {
+inline constexpr SettingRange fiveHourUsageAbove{50, 100};
+inline constexpr SettingRange fiveHourForecastAbove{50, 140};
+inline constexpr SettingRange timeToLimitUnderMinutes{10, 120};
+inline constexpr SettingRange weeklyProjectedAbove{50, 140};
+inline constexpr SettingRange weeklyPaceAbovePoints{0, 100};
+inline constexpr SettingRange notificationCooldownMinutes{1, 1440};
+inline constexpr SettingRange extraUsageBudgetGBP{0, 1000};
+inline constexpr SettingRange retentionDays{1, 365};
+}  // namespace SettingLimits
+
 // The user's preferences. A default-constructed value is the default settings.
 struct AppSettings {
   std::set<Provider> enabledProviders{Provider::codex, Provider::claude};

@@ -171,6 +171,22 @@ std::optional<AppSettings> decodeSettings(std::string_view text) {
   }
 }
 
+AppSettings mergeSettings(const AppSettings& live, const AppSettings& base, const AppSettings& disk) {
+  auto parsed = [](const AppSettings& s) {
+    auto text = encodeSettings(s);
+    return text ? Json::parse(*text, nullptr, false) : Json();
+  };
+  Json out = parsed(live);
+  const Json from = parsed(base), to = parsed(disk);
+  if (!out.is_object() || !from.is_object() || !to.is_object()) return disk;
+  for (const auto& [key, value] : to.items())
+    if (!from.contains(key) || from[key] != value) out[key] = value;
+  // An optional key cleared on disk.
+  for (const auto& [key, value] : from.items())
+    if (!to.contains(key)) out.erase(key);
+  return decodeSettings(out.dump()).value_or(disk);
+}
+
 std::filesystem::path SettingsStore::defaultURL() { return LocalFileStore::baseDirectory() / "settings.json"; }
 
 SettingsStore::SettingsStore(std::filesystem::path url) : url_(std::move(url)) {

@@ -18,6 +18,11 @@ namespace qd {
 // Nothing when the text is not JSON or not an object.
 [[nodiscard]] std::optional<AppSettings> decodeSettings(std::string_view json);
 
+// `live` with what changed from `base` to `disk` taken up, key by key (a
+// threshold record counts as one key): how a running copy takes up a settings
+// file another process rewrote without losing its own unsaved changes.
+[[nodiscard]] AppSettings mergeSettings(const AppSettings& live, const AppSettings& base, const AppSettings& disk);
+
 // `settings.json` in the application-support directory.
 //
 // Thread-safety: `load` and `save` may be called from any thread; concurrent

@@ -230,7 +230,7 @@ void SettingsView::menuBar(QVBoxLayout* l) {
 
   auto* budgetLabel = Ui::text(QString::fromStdString(SL::overageBudgetLabel(s.extraUsageBudgetGBP)), 11, t.textPrimary);
   budgetLabel->setObjectName(QStringLiteral("overageBudget"));
-  auto* stepper = new Stepper(s.extraUsageBudgetGBP, 0, 1000, 5, [weak, budgetLabel](double v) {
+  auto* stepper = new Stepper(s.extraUsageBudgetGBP, SettingLimits::extraUsageBudgetGBP.lo, SettingLimits::extraUsageBudgetGBP.hi, 5, [weak, budgetLabel](double v) {
     budgetLabel->setText(QString::fromStdString(SL::overageBudgetLabel(v)));
     if (auto st = weak.lock()) st->updateSettings([v](AppSettings& a) { a.extraUsageBudgetGBP = v; });
   });
@@ -274,11 +274,11 @@ void SettingsView::notifications(QVBoxLayout* l) {
   }));
   if (!s.notificationsEnabled) return;
   const auto& th = s.notificationThresholds;
-  l->addWidget(thresholdRow(QStringLiteral("5h usage above"), th.fiveHourUsageAbove, 50, 100,
+  l->addWidget(thresholdRow(QStringLiteral("5h usage above"), th.fiveHourUsageAbove, SettingLimits::fiveHourUsageAbove.lo, SettingLimits::fiveHourUsageAbove.hi,
                             [](NotificationThresholds& n, double v) { n.fiveHourUsageAbove = v; }));
-  l->addWidget(thresholdRow(QStringLiteral("5h forecast above"), th.fiveHourForecastAbove, 50, 140,
+  l->addWidget(thresholdRow(QStringLiteral("5h forecast above"), th.fiveHourForecastAbove, SettingLimits::fiveHourForecastAbove.lo, SettingLimits::fiveHourForecastAbove.hi,
                             [](NotificationThresholds& n, double v) { n.fiveHourForecastAbove = v; }));
-  l->addWidget(thresholdRow(QStringLiteral("Time to limit under (min)"), th.timeToLimitUnderMinutes, 10, 120,
+  l->addWidget(thresholdRow(QStringLiteral("Time to limit under (min)"), th.timeToLimitUnderMinutes, SettingLimits::timeToLimitUnderMinutes.lo, SettingLimits::timeToLimitUnderMinutes.hi,
                             [](NotificationThresholds& n, double v) { n.timeToLimitUnderMinutes = v; }));
 
   const Timestamp now = ctx_.now();
@@ -381,7 +381,7 @@ void SettingsView::data(QVBoxLayout* l) {
   }));
   auto* retention = Ui::text(QStringLiteral("Retention: %1 days").arg(s.retentionDays), 11, t.textPrimary);
   retention->setObjectName(QStringLiteral("retention"));
-  auto* stepper = new Stepper(s.retentionDays, 1, 365, 1, [weak, retention](double v) {
+  auto* stepper = new Stepper(s.retentionDays, SettingLimits::retentionDays.lo, SettingLimits::retentionDays.hi, 1, [weak, retention](double v) {
     retention->setText(QStringLiteral("Retention: %1 days").arg(static_cast<long long>(v)));
     if (auto st = weak.lock()) st->updateSettings([v](AppSettings& a) { a.retentionDays = static_cast<int>(v); });
   });
