@@ -535,8 +535,9 @@ void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now)
 
   publish(changes);
 
-  // Alerts, last.
+  // Alerts, last: one notification per provider for this refresh.
   std::vector<std::pair<Provider, PaceResult>> paces(paces_.begin(), paces_.end());
+  notifications_->beginBatch();
   notifications_->evaluate(forecastsInOrder(), paces, S);
   notifications_->evaluateRunOut(calibrated_, S, now);
   std::optional<NotificationManager::Overage> overage;
@@ -544,6 +545,7 @@ void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now)
   notifications_->evaluateBudget(overage, S, now);
   if (S.notificationsEnabled && !S.demoMode && NotificationManager::recapWindowOpen(now))
     notifications_->weeklyRecap(weeklyRecapText(), S, now);
+  notifications_->endBatch();
 }
 
 std::vector<ForecastResult> AppState::forecastsInOrder() const {
