@@ -100,6 +100,7 @@ void ProviderSummaryCard::outlook(QVBoxLayout* layout, const std::optional<CL::O
 bool ProviderSummaryCard::build(QVBoxLayout* layout) {
   const Theme t = Theme::current();
   AppState& state = *ctx_.state;
+  if (!state.settings().enabledProviders.count(provider_)) return false;
   const bool remaining = state.settings().showRemaining;
   const Timestamp now = ctx_.now();
 
@@ -125,7 +126,7 @@ bool ProviderSummaryCard::build(QVBoxLayout* layout) {
     dot->setFixedSize(6, 6);
     dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(cssColor(live ? t.safe : t.textTertiary)));
     h->addWidget(dot);
-    const QString source = provider_ == Provider::claude ? QStringLiteral("account") : QStringLiteral("live");
+    const QString source = provider_ == Provider::claude ? QStringLiteral("account") : QStringLiteral("app-server");
     h->addWidget(Ui::text(QString::fromStdString(*fresh) + QStringLiteral(" · ") + source, 10, t.textTertiary));
     h->addStretch(1);
     row->setToolTip(provider_ == Provider::codex
@@ -135,7 +136,18 @@ bool ProviderSummaryCard::build(QVBoxLayout* layout) {
     layout->addWidget(row);
   }
 
-  if (auto five = state.forecast(provider_, WindowKind::fiveHour)) {
+  const auto five = state.forecast(provider_, WindowKind::fiveHour);
+  if (!five && !longForecast()) {
+    // Enabled but nothing read yet: say what brings the figures.
+    layout->addWidget(Ui::text(
+        provider_ == Provider::claude
+            ? QStringLiteral("No quota yet. Install the status-line bridge (Settings → Claude bridge), then use "
+                             "Claude Code once; its quota shows here after its next reply.")
+            : QStringLiteral("No quota yet. Codex reports its limits once the Codex CLI is installed and signed in; "
+                             "they show here within a minute."),
+        10, t.textSecondary, QFont::Normal, true));
+  }
+  if (five) {
     const auto snap = state.latestSnapshot(provider_, WindowKind::fiveHour);
     usageRow(layout, *five, snap ? QString::fromStdString(snap->windowLabel()) : QStringLiteral("5h"), "five");
     outlook(layout, CL::fiveHourOutlook(*five, remaining, now));
