@@ -150,13 +150,13 @@ else
   fail "the item did not register"; cat "$work/app.log"
 fi
 
-# The panel draws the item's menu in a window of its plugin process: a new visible window.
-visible_windows() { xdotool search --onlyvisible --class . | wc -l; }
+# The panel draws the item's menu in a new window of its own or of the tray
+# plugin's process ("wrapper-2.0" when the plugin runs on its own).
+visible_windows() { xdotool search --onlyvisible --class 'xfce4-panel|wrapper' | wc -l; }
 # The icon: the first item of the notification area in the top panel.
 panel=$(xdotool search --onlyvisible --class xfce4-panel | head -n1)
 eval "$(xdotool getwindowgeometry --shell "$panel")"
 icon_x=$((X + 16)) icon_y=$((Y + HEIGHT / 2))
-window_count=$(visible_windows)
 click_icon() { xdotool mousemove "$icon_x" "$icon_y" click "${1:-1}"; }
 # The first live figures cross several alert thresholds at once: one bubble.
 wait_for 30 grep -q 'Codex 5h usage high' "$work/notify.log"
@@ -186,8 +186,9 @@ if wait_for 5 popover_shown; then pass "--toggle opens"; else fail "--toggle ope
 if wait_for 5 popover_hidden; then pass "--toggle closes"; else fail "--toggle did not close"; fi
 
 # The item's menu, drawn by the panel from the exported menu: Open, Refresh, Settings…, Quit.
-menu_open() { [ "$(visible_windows)" -gt "$window_count" ]; }
+menu_open() { [ "$(visible_windows)" -gt "$windows_before" ]; }
 menu_entry() {  # $1 = how many entries down, $2 = "shot" for a picture of the open menu
+  windows_before=$(visible_windows)
   click_icon 3
   wait_for 5 menu_open || fail "a right click on the icon opened no menu"
   sleep 0.3  # the menu maps before it takes the keyboard
