@@ -118,6 +118,9 @@ wait_for 30 has_name org.freedesktop.Notifications || { echo "dunst did not star
 
 dbus-monitor --session "interface='org.freedesktop.Notifications',member='Notify'" >"$work/notify.log" 2>&1 &
 pids+=($!)
+# The panel asks the item's exported menu what to show each time it opens it.
+dbus-monitor --session "interface='com.canonical.dbusmenu'" >"$work/menu.log" 2>&1 &
+pids+=($!)
 
 # Live figures from the stand-in Codex, high enough for several alerts at once.
 now=$(date +%s)
@@ -150,9 +153,6 @@ else
   fail "the item did not register"; cat "$work/app.log"
 fi
 
-# The panel draws the item's menu in a new window of its own or of the tray
-# plugin's process ("wrapper-2.0" when the plugin runs on its own).
-visible_windows() { xdotool search --onlyvisible --class 'xfce4-panel|wrapper' | wc -l; }
 # The icon: the first item of the notification area in the top panel.
 panel=$(xdotool search --onlyvisible --class xfce4-panel | head -n1)
 eval "$(xdotool getwindowgeometry --shell "$panel")"
@@ -186,12 +186,13 @@ if wait_for 5 popover_shown; then pass "--toggle opens"; else fail "--toggle ope
 if wait_for 5 popover_hidden; then pass "--toggle closes"; else fail "--toggle did not close"; fi
 
 # The item's menu, drawn by the panel from the exported menu: Open, Refresh, Settings…, Quit.
-menu_open() { [ "$(visible_windows)" -gt "$windows_before" ]; }
+menu_openings() { grep -c 'member=AboutToShow' "$work/menu.log"; }
+menu_open() { [ "$(menu_openings)" -gt "$openings_before" ]; }
 menu_entry() {  # $1 = how many entries down, $2 = "shot" for a picture of the open menu
-  windows_before=$(visible_windows)
+  openings_before=$(menu_openings)
   click_icon 3
   wait_for 5 menu_open || fail "a right click on the icon opened no menu"
-  sleep 0.3  # the menu maps before it takes the keyboard
+  sleep 0.5  # the panel maps the menu and grabs the keyboard after asking for it
   [ "$2" = shot ] && screenshot 03-menu
   xdotool key --delay 80 $(printf 'Down %.0s' $(seq "$1")) Return
 }
