@@ -41,8 +41,10 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const qd::CommandLineParse parsed = qd::CommandLine::parse(arguments);
   if (parsed.unknownArgument) {
-    std::fprintf(stderr, "quotadial: unknown option '%s'\nTry 'quotadial --help' for more information.\n",
-                 parsed.unknownArgument->c_str());
+    std::fprintf(stderr, "quotadial: unknown option '%s'\n", parsed.unknownArgument->c_str());
+    if (auto near = qd::CommandLine::closestFlag(*parsed.unknownArgument))
+      std::fprintf(stderr, "Did you mean '%s'?\n", near->c_str());
+    std::fprintf(stderr, "Try 'quotadial --help' for more information.\n");
     return 2;
   }
   if (auto status = qd::CommandLine::runIfRequested(parsed.options, std::cout, std::cerr)) return *status;

@@ -152,6 +152,8 @@ int runGui(int argc, char** argv, const CommandLineOptions& options) {
       if (command == QLatin1String("toggle")) t->toggleUI();
       else t->showUI();
     });
+    // "--toggle" with no copy running: this copy is the one asked, and its screens are hidden.
+    if (options.toggle) tray->showWhenReady();
   }
   const int status = app.exec();
   // In order: the pending settings save, the screens, then the providers and their

@@ -632,9 +632,10 @@ void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now)
 
   publish(changes);
 
-  // Alerts, last; a viewer leaves them to the collector.
+  // Alerts, last, one notification per provider for this refresh; a viewer leaves them to the collector.
   if (viewerOf_) return;
   std::vector<std::pair<Provider, PaceResult>> paces(paces_.begin(), paces_.end());
+  notifications_->beginBatch();
   notifications_->evaluate(forecastsInOrder(), paces, S);
   notifications_->evaluateRunOut(calibrated_, S, now);
   std::optional<NotificationManager::Overage> overage;
@@ -642,6 +643,7 @@ void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now)
   notifications_->evaluateBudget(overage, S, now);
   if (S.notificationsEnabled && !S.demoMode && NotificationManager::recapWindowOpen(now))
     notifications_->weeklyRecap(weeklyRecapText(), S, now);
+  notifications_->endBatch();
 }
 
 std::vector<ForecastResult> AppState::forecastsInOrder() const {

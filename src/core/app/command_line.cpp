@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <vector>
 #include <ostream>
 
 #include "app/claude_modes.h"
@@ -42,6 +43,56 @@ constexpr std::array<DiagnosticMode, 7> kDiagnosticModes{{
 
 // Flags of the desktop run that take no value and change nothing here.
 constexpr std::array<std::string_view, 3> kDesktopFlags{"--preview", "--capture", "--start-settings"};
+
+// Our flags that take no value, besides the diagnostic modes and the desktop flags.
+constexpr std::array<std::string_view, 9> kOtherFlags{"--demo",    "--toggle",  "--status", "--json", "--headless",
+                                                      "--version", "-V",        "--help",   "-h"};
+
+// The toolkit's own options (see QGuiApplication and QApplication), which it
+// also accepts with two dashes. Those marked take the next argument as their value.
+struct ToolkitOption {
+  std::string_view name;
+  bool takesValue;
+};
+constexpr std::array<ToolkitOption, 20> kToolkitOptions{{
+    {"platform", true},      {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},      {"qwindowtitle", true},  {"session", true},
+    {"style", true},         {"stylesheet", true},        {"display", true},       {"geometry", true},
+    {"name", true},          {"title", true},             {"reverse", false},      {"widgetcount", false},
+    {"nograb", false},       {"dograb", false},           {"sync", false},         {"testability", false},
+}};
+
+// How many arguments the toolkit option at `i` spans (0 when it is not one):
+// "-platform offscreen" 2, "-style=fusion" and "-reverse" 1.
+int toolkitOptionLength(const std::vector<std::string>& arguments, size_t i) {
+  std::string_view arg = arguments[i];
+  if (arg.size() < 2 || arg[0] != '-') return 0;
+  arg.remove_prefix(arg[1] == '-' ? 2 : 1);
+  const size_t eq = arg.find('=');
+  const std::string_view name = arg.substr(0, eq);
+  for (const ToolkitOption& option : kToolkitOptions) {
+    if (option.name != name) continue;
+    if (eq != std::string_view::npos) return option.takesValue ? 1 : 0;
+    if (!option.takesValue) return 1;
+    return i + 1 < arguments.size() ? 2 : 0;
+  }
+  return 0;
+}
+
+size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
 
 // A decimal number with nothing before or after it.
 std::optional<double> wholeNumber(const std::string& text) {
@@ -96,23 +147,50 @@ CommandLineParse parse(const std::vector<std::string>& arguments) {
       continue;
     }
     if (arg == "--capture-height") {
-      // The value is optional: a missing or non-numeric one leaves the height at 720.
+      // A missing or non-numeric value leaves the height at 720; a word that is
+      // not an option is taken as that (ignored) value.
       if (i + 1 < arguments.size()) {
         if (auto h = wholeNumber(arguments[i + 1])) {
           o.captureHeight = *h;
+          ++i;
+        } else if (arguments[i + 1].rfind('-', 0) != 0) {
           ++i;
         }
       }
       continue;
     }
+    if (const int taken = toolkitOptionLength(arguments, i)) {
+      i += static_cast<size_t>(taken - 1);
+      continue;
+    }
     const bool known =
         std::any_of(kDiagnosticModes.begin(), kDiagnosticModes.end(), [&](const auto& m) { return m.flag == arg; }) ||
-        std::find(kDesktopFlags.begin(), kDesktopFlags.end(), arg) != kDesktopFlags.end() || arg == "--demo" ||
-        arg == "--toggle" || arg == "--status" || arg == "--json" || arg == "--headless" || arg == "--version" ||
-        arg == "-V" || arg == "--help" || arg == "-h";
+        std::find(kDesktopFlags.begin(), kDesktopFlags.end(), arg) != kDesktopFlags.end() ||
+        std::find(kOtherFlags.begin(), kOtherFlags.end(), arg) != kOtherFlags.end();
     if (!known && !result.unknownArgument) result.unknownArgument = arg;
   }
   return result;
+}
+
+std::optional<std::string> closestFlag(std::string_view word) {
+  std::vector<std::string_view> flags;
+  for (const auto& m : kDiagnosticModes) flags.push_back(m.flag);
+  flags.insert(flags.end(), kDesktopFlags.begin(), kDesktopFlags.end());
+  flags.insert(flags.end(), kOtherFlags.begin(), kOtherFlags.end());
+  flags.insert(flags.end(), {"--capture-height", "--render-png"});
+  // "status" and "-status" are near "--status": compare without the leading dashes too.
+  const auto bare = [](std::string_view s) { return s.substr(std::min(s.find_first_not_of('-'), s.size())); };
+  std::optional<std::string> best;
+  size_t bestDistance = 3;  // at most two edits away
+  for (std::string_view flag : flags) {
+    if (flag.size() < 4) continue;  // "-h", "-V": any short word is near them
+    const size_t d = std::min(editDistance(word, flag), editDistance(bare(word), bare(flag)));
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = std::string(flag);
+    }
+  }
+  return best;
 }
 
 std::string helpText() {

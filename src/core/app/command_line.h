@@ -46,7 +46,8 @@ struct CommandLineParse {
 
 namespace CommandLine {
 
-// Reads flags as whole arguments anywhere on the line, in any order.
+// Reads flags as whole arguments anywhere on the line, in any order. The
+// toolkit's own options ("-platform offscreen", "-style=fusion") pass through.
 [[nodiscard]] CommandLineParse parse(const std::vector<std::string>& arguments);
 
 // Runs the mode the options ask for (help, version, a diagnostic mode, `--status`
@@ -61,6 +62,9 @@ int runStatus(const CommandLineOptions& options, std::ostream& out);
 int runHeadless(const CommandLineOptions& options, std::ostream& out);
 
 [[nodiscard]] std::string helpText();
+
+// The flag of ours that `word` most likely misspells (at most two edits away), if any.
+[[nodiscard]] std::optional<std::string> closestFlag(std::string_view word);
 
 }  // namespace CommandLine
 }  // namespace qd

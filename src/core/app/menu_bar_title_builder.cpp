@@ -116,9 +116,11 @@ std::string title(const Inputs& in) {
   return "";
 }
 
-std::string title(const AppState& state) {
+std::string title(const AppState& state) { return title(state, state.settings().menuBarDisplayMode); }
+
+std::string title(const AppState& state, MenuBarDisplayMode mode) {
   Inputs in;
-  in.mode = state.settings().menuBarDisplayMode;
+  in.mode = mode;
   in.showRemaining = state.settings().showRemaining;
   in.focusedProvider = state.settings().focusedProvider;
   in.sortedEnabledProviders = state.sortedEnabledProviders();

@@ -25,6 +25,8 @@ struct Inputs {
 [[nodiscard]] std::string title(const Inputs& inputs);
 // The same from the application state's settings, enabled providers and forecasts.
 [[nodiscard]] std::string title(const AppState& state);
+// The same in another display mode than the user's.
+[[nodiscard]] std::string title(const AppState& state, MenuBarDisplayMode mode);
 
 }  // namespace MenuBarTitleBuilder
 }  // namespace qd

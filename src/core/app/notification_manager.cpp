@@ -64,13 +64,47 @@ bool NotificationManager::gateOpen(const AppSettings& settings, Timestamp now) {
   return true;
 }
 
-void NotificationManager::fire(const std::string& alertKey, double cooldownSeconds, const std::string& title,
-                               const std::string& body) {
+void NotificationManager::fire(const std::string& group, const std::string& alertKey, double cooldownSeconds,
+                               const std::string& title, const std::string& body) {
   const Timestamp t = clock_.now();
   if (auto it = lastFired_.find(alertKey); it != lastFired_.end() && secondsBetween(it->second, t) < cooldownSeconds)
     return;
   lastFired_[alertKey] = t;
+  if (batching_)
+    held_.push_back({group, alertKey, title, body});
+  else
+    deliver(alertKey, title, body);
+}
+
+void NotificationManager::deliver(const std::string& alertKey, const std::string& title, const std::string& body) {
   if (sink_) sink_->deliver(title, body, alertKey + "-" + Uuid::random().str());
+}
+
+void NotificationManager::beginBatch() { batching_ = true; }
+
+void NotificationManager::endBatch() {
+  batching_ = false;
+  std::vector<Held> held = std::move(held_);
+  held_.clear();
+  std::vector<bool> sent(held.size(), false);
+  for (size_t i = 0; i < held.size(); ++i) {
+    if (sent[i]) continue;
+    const Held& first = held[i];
+    std::string body = first.body;
+    for (size_t j = i + 1; j < held.size(); ++j) {
+      if (sent[j] || held[j].group != first.group) continue;
+      sent[j] = true;
+      // "Codex burn rate high" reads "Burn rate high" under the provider's first alert.
+      std::string heading = held[j].title;
+      for (Provider p : allCases<Provider>()) {
+        const std::string prefix = name(p) + " ";
+        if (heading.rfind(prefix, 0) == 0) heading.erase(0, prefix.size());
+      }
+      if (!heading.empty() && heading[0] >= 'a' && heading[0] <= 'z') heading[0] = static_cast<char>(heading[0] - 32);
+      body += "\n" + heading + ": " + held[j].body;
+    }
+    deliver(first.key, first.title, body);
+  }
 }
 
 void NotificationManager::evaluate(const std::vector<ForecastResult>& forecasts,
@@ -85,31 +119,31 @@ void NotificationManager::evaluate(const std::vector<ForecastResult>& forecasts,
     if (f.windowKind != WindowKind::fiveHour) continue;
     const std::string p = key(f.provider), n = name(f.provider);
     if (f.currentUsedPercent >= th.fiveHourUsageAbove)
-      fire(p + "-5h-usage", cooldown, n + " 5h usage high",
+      fire(p, p + "-5h-usage", cooldown, n + " 5h usage high",
            "5h usage is above " + wholeNumber(th.fiveHourUsageAbove) + "% (now " + percent(f.currentUsedPercent) +
                ").");
     if (f.projectedUsedAtReset && *f.projectedUsedAtReset >= th.fiveHourForecastAbove)
-      fire(p + "-5h-forecast", cooldown, n + " burn rate high",
+      fire(p, p + "-5h-forecast", cooldown, n + " burn rate high",
            "At your " + std::string(label(f.basis)) + " pace, projected " + percent(f.projectedUsedAtReset) +
                " by reset.");
     // At the limit (100 % used, or the source says it is reached) there is nothing left to "hit".
     const bool reached = f.status == ForecastStatus::limited || f.currentUsedPercent >= 100 ||
                          (f.estimatedTimeToLimit && *f.estimatedTimeToLimit <= 0);
     if (reached)
-      fire(p + "-5h-ttl", cooldown, n + " 5h limit reached",
+      fire(p, p + "-5h-ttl", cooldown, n + " 5h limit reached",
            "You have reached the 5h limit. It resets " + TimeFormatting::relativeCountdown(f.timeUntilReset) + ".");
     else if (f.estimatedTimeToLimit && *f.estimatedTimeToLimit < th.timeToLimitUnderMinutes * 60.0)
-      fire(p + "-5h-ttl", cooldown, n + " close to limit",
+      fire(p, p + "-5h-ttl", cooldown, n + " close to limit",
            "You may hit the 5h limit in ~" + TimeFormatting::countdown(f.estimatedTimeToLimit) + ".");
   }
 
   for (const auto& [provider, pace] : paces) {
     const std::string p = key(provider), n = name(provider);
     if (pace.projectedEnd && *pace.projectedEnd >= th.weeklyProjectedAbove)
-      fire(p + "-weekly-proj", cooldown, n + " weekly pace warning",
+      fire(p, p + "-weekly-proj", cooldown, n + " weekly pace warning",
            "Projected finish " + percent(pace.projectedEnd) + ".");
     if (pace.paceDelta >= th.weeklyPaceAbovePoints)
-      fire(p + "-weekly-pace", cooldown, n + " above weekly pace",
+      fire(p, p + "-weekly-pace", cooldown, n + " above weekly pace",
            "You are " + NumberFormatting::signedPoints(pace.paceDelta) + " above ideal pace.");
   }
 }
@@ -122,7 +156,7 @@ void NotificationManager::evaluateRunOut(const std::map<Provider, CalibratedProj
     if (!std::isfinite(q.daysOfHeadroom)) continue;
     if (!(q.projectedUsedAtReset >= 100) || !(q.daysOfHeadroom < q.daysRemaining - 0.75)) continue;
     const std::string weekday = LocalTime::format(addSeconds(now, q.daysOfHeadroom * 86'400.0), "%a");
-    fire(key(provider) + "-runout-" + day, kDailyCooldown, name(provider) + " will run out early",
+    fire(key(provider), key(provider) + "-runout-" + day, kDailyCooldown, name(provider) + " will run out early",
          "At your usual pace it runs out " + weekday + " (~" +
              format("%.0f", std::max(0.0, q.daysRemaining - q.daysOfHeadroom)) + "d before reset).");
   }
@@ -138,10 +172,10 @@ void NotificationManager::evaluateBudget(const std::optional<Overage>& overage, 
   const std::string spend = format("\u00a3%.2f", overage->usedGBP);
   const std::string budgetText = wholeNumber(budget);
   if (ratio >= 1.0) {
-    fire("overage-100-" + day, kDailyCooldown, "Overage budget reached",
+    fire(key(Provider::claude), "overage-100-" + day, kDailyCooldown, "Overage budget reached",
          "Claude overage spend is " + spend + " \u2014 at/over your \u00a3" + budgetText + " budget.");
   } else if (ratio >= 0.8) {
-    fire("overage-80-" + day, kDailyCooldown,
+    fire(key(Provider::claude), "overage-80-" + day, kDailyCooldown,
          "Overage budget at " + std::to_string(std::llround(ratio * 100)) + "%",
          "Claude overage spend is " + spend + " of your \u00a3" + budgetText + " budget.");
   }
@@ -154,7 +188,7 @@ bool NotificationManager::recapWindowOpen(Timestamp now) {
 
 void NotificationManager::weeklyRecap(const std::string& text, const AppSettings& settings, Timestamp now) {
   if (!gateOpen(settings, now) || text.empty() || !recapWindowOpen(now)) return;
-  fire("weekly-recap-" + std::to_string(weekOfYear(now)), kRecapCooldown, "Your week in AI usage", text);
+  fire("recap", "weekly-recap-" + std::to_string(weekOfYear(now)), kRecapCooldown, "Your week in AI usage", text);
 }
 
 }  // namespace qd

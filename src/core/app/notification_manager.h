@@ -49,6 +49,13 @@ class NotificationManager {
                       Timestamp now);
   void evaluateBudget(const std::optional<Overage>& overage, const AppSettings& settings, Timestamp now);
   void weeklyRecap(const std::string& text, const AppSettings& settings, Timestamp now);
+
+  // One refresh's alerts: between `beginBatch` and `endBatch` the rules keep
+  // their alerts (cooldowns are taken at once), and `endBatch` sends the alerts
+  // of each provider as one notification: the first alert's title, and every
+  // alert's text on a line of its own. Outside a batch each alert goes out alone.
+  void beginBatch();
+  void endBatch();
   // Sunday, 18:00 to 21:59 local time: when the weekly recap may go out.
   [[nodiscard]] static bool recapWindowOpen(Timestamp now);
 
@@ -56,11 +63,20 @@ class NotificationManager {
 
  private:
   [[nodiscard]] static bool gateOpen(const AppSettings& settings, Timestamp now);
-  void fire(const std::string& key, double cooldownSeconds, const std::string& title, const std::string& body);
+  // `group` joins the alerts of one batch into one notification (the provider's key).
+  void fire(const std::string& group, const std::string& key, double cooldownSeconds, const std::string& title,
+            const std::string& body);
+  void deliver(const std::string& key, const std::string& title, const std::string& body);
+
+  struct Held {
+    std::string group, key, title, body;
+  };
 
   NotificationSink* sink_;
   const Clock& clock_;
   std::map<std::string, Timestamp> lastFired_;
+  bool batching_ = false;
+  std::vector<Held> held_;
   std::shared_ptr<std::atomic<bool>> authorized_;
 };
 

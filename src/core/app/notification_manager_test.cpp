@@ -136,6 +136,48 @@ TEST_F(NotificationManagerTest, WeeklyAlertsComeFromPacesOnly) {
   EXPECT_EQ(sink.delivered[1].body, "You are +12pp above ideal pace.");
 }
 
+// Start-up with live data crosses several thresholds at once: one refresh
+// sends one notification per provider, listing every alert, and each alert
+// keeps its own cooldown.
+TEST_F(NotificationManagerTest, OneRefreshSendsOneNotificationPerProvider) {
+  settings.extraUsageBudgetGBP = 20;
+  ForecastResult codex = fiveHour(Provider::codex, 82);
+  codex.basis = ForecastBasis::last1h;
+  codex.projectedUsedAtReset = 130;
+  codex.estimatedTimeToLimit = 37 * 60;
+  ForecastResult claude = fiveHour(Provider::claude, 75);
+  PaceResult pace;
+  pace.projectedEnd = 112;
+  pace.paceDelta = 4;
+  const auto refresh = [&] {
+    manager.beginBatch();
+    manager.evaluate({codex, claude}, {{Provider::codex, pace}}, settings);
+    manager.evaluateRunOut({}, settings, clock.now());
+    manager.evaluateBudget(NotificationManager::Overage{true, 21, std::nullopt}, settings, clock.now());
+    manager.endBatch();
+  };
+  refresh();
+  ASSERT_EQ(titles(), (std::vector<std::string>{"Codex 5h usage high", "Claude Code 5h usage high"}));
+  EXPECT_EQ(sink.delivered[0].body,
+            "5h usage is above 70% (now 82%).\n"
+            "Burn rate high: At your 1h pace, projected 130% by reset.\n"
+            "Close to limit: You may hit the 5h limit in ~37m.\n"
+            "Weekly pace warning: Projected finish 112%.");
+  EXPECT_EQ(sink.delivered[1].body,
+            "5h usage is above 70% (now 75%).\n"
+            "Overage budget reached: Claude overage spend is \u00a321.00 \u2014 at/over your \u00a320 budget.");
+  EXPECT_EQ(sink.delivered[0].identifier.rfind("codex-5h-usage-", 0), 0u);
+  EXPECT_EQ(manager.lastFired().size(), 6u);
+
+  // Within the cooldown nothing repeats; a new alert alone goes out as itself.
+  clock.advance(60);
+  pace.paceDelta = 15;
+  refresh();
+  ASSERT_EQ(sink.delivered.size(), 3u);
+  EXPECT_EQ(sink.delivered[2].title, "Codex above weekly pace");
+  EXPECT_EQ(sink.delivered[2].body, "You are +15pp above ideal pace.");
+}
+
 TEST_F(NotificationManagerTest, GatesSilenceEveryRuleAndLeaveLastFiredAlone) {
   CalibratedProjection q{118, 0, 0, 4, 10, 2.1, 5, false};
   auto runAll = [&](const AppSettings& s) {

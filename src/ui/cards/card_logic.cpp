@@ -25,6 +25,8 @@ std::optional<Timestamp> runOut(const ForecastResult& f, Timestamp now) {
   const double p = *f.projectedUsedAtReset;
   const double u = f.currentUsedPercent;
   if (!(p > 100 && u < 100 && u < p)) return std::nullopt;
+  // The forecast's own run-out instant, so the card and the summary name the same minute.
+  if (f.runOutAt) return *f.runOutAt;
   return addSeconds(now, (100.0 - u) / (p - u) * secondsBetween(now, *f.resetAt));
 }
 

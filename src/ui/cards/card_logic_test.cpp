@@ -40,6 +40,10 @@ TEST_F(CardLogicTest, RunOutIsWhereTheLineCrossesTheLimit) {
   EXPECT_FALSE(runOut(fiveHour(60, 100, ForecastStatus::risky, 20), now).has_value());
   EXPECT_FALSE(runOut(fiveHour(100, 140, ForecastStatus::limited, 20), now).has_value());
   EXPECT_EQ(runOutSuffix(*t, now), "· runs out 12:00 (2h)");
+  // With the engine's run-out instant (taken from the last reading, not from now), that instant is used.
+  ForecastResult withInstant = fiveHour(60, 140, ForecastStatus::risky, 20, 4);
+  withInstant.runOutAt = addSeconds(now, 2 * 3600 - 50);
+  EXPECT_EQ(runOut(withInstant, now), withInstant.runOutAt);
 }
 
 TEST_F(CardLogicTest, FiveHourOutlookHidesQuietSafeWindows) {

@@ -61,13 +61,16 @@ std::vector<Provider> DailyUsageView::providers() const { return providersWithUs
 bool DailyUsageView::build(QVBoxLayout* layout) {
   const Theme t = Theme::current();
   AppState& state = *ctx_.state;
+  // Like the trend card: without any transcript usage there is nothing to show (not "£0.00/wk").
+  const auto shown = providers();
+  if (shown.empty()) return false;
   layout->addWidget(Ui::hbox({Ui::text(QStringLiteral("Daily usage"), 12.5, t.textPrimary, QFont::Bold), Ui::spacer(),
                               Ui::text(QString::fromStdString(state.spendThisWeekTotal()) + QStringLiteral("/wk est."),
                                        11, t.textSecondary, QFont::DemiBold)}));
   if (auto peak = state.peakUsageWindowLabel())
     layout->addWidget(Ui::symbolText(QStringLiteral("clock.badge"), t.textTertiary,
                                      QStringLiteral("Most active ") + QString::fromStdString(*peak), t.textTertiary, 10));
-  for (Provider p : providers()) {
+  for (Provider p : shown) {
     std::vector<double> values;
     for (const auto& d : state.dailySeries(p)) values.push_back(static_cast<double>(d.second));
     auto* left = new QWidget;

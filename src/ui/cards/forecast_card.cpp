@@ -1,5 +1,7 @@
 #include "cards/forecast_card.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QMenu>
 
@@ -86,12 +88,22 @@ bool ForecastCard::build(QVBoxLayout* layout) {
   const Theme t = Theme::current();
   AppState& state = *ctx_.state;
   const AppSettings& s = state.settings();
-  const Provider provider = s.focusedProvider;
-  const WindowKind window = s.focusedWindow;
+  Provider provider = s.focusedProvider;
+  WindowKind window = s.focusedWindow;
   const Timestamp now = ctx_.now();
   std::weak_ptr<AppState> weak = ctx_.state;
 
   const auto tabs = tabProviders();
+  // A focus on a provider that is switched off or has no figures would show an
+  // empty chart while another provider has data: show that one instead.
+  if (!tabs.empty() && std::find(tabs.begin(), tabs.end(), provider) == tabs.end()) {
+    provider = tabs.front();
+    for (WindowKind w : {WindowKind::fiveHour, WindowKind::sevenDay, WindowKind::weekly})
+      if (state.forecast(provider, w)) {
+        window = w;
+        break;
+      }
+  }
   if (tabs.size() >= 2) {
     QHBoxLayout* h = nullptr;
     QWidget* w = Ui::segmentTrack(h);

@@ -100,6 +100,7 @@ void ProviderSummaryCard::outlook(QVBoxLayout* layout, const std::optional<CL::O
 bool ProviderSummaryCard::build(QVBoxLayout* layout) {
   const Theme t = Theme::current();
   AppState& state = *ctx_.state;
+  if (!state.settings().enabledProviders.count(provider_)) return false;
   const bool remaining = state.settings().showRemaining;
   const Timestamp now = ctx_.now();
 
@@ -125,7 +126,7 @@ bool ProviderSummaryCard::build(QVBoxLayout* layout) {
     dot->setFixedSize(6, 6);
     dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(cssColor(live ? t.safe : t.textTertiary)));
     h->addWidget(dot);
-    const QString source = provider_ == Provider::claude ? QStringLiteral("account") : QStringLiteral("live");
+    const QString source = provider_ == Provider::claude ? QStringLiteral("account") : QStringLiteral("app-server");
     h->addWidget(Ui::text(QString::fromStdString(*fresh) + QStringLiteral(" · ") + source, 10, t.textTertiary));
     h->addStretch(1);
     row->setToolTip(provider_ == Provider::codex
@@ -135,20 +136,30 @@ bool ProviderSummaryCard::build(QVBoxLayout* layout) {
     layout->addWidget(row);
   }
 
-  // An API-key login has no quota to show: say so, and show what the transcripts cost.
-  if (provider_ == Provider::claude && !state.forecast(provider_, WindowKind::fiveHour) && !longForecast() &&
-      state.claudeUsesApiKey()) {
-    layout->addWidget(Ui::text(QStringLiteral("Signed in with an API key: API usage has no plan limits."), 10.5,
-                               t.textSecondary, QFont::Normal, true));
-    layout->addWidget(Ui::hbox({Ui::text(QStringLiteral("Spend, last 7 days"), 11, t.textSecondary, QFont::Medium),
-                                Ui::spacer(),
-                                Ui::text(QString::fromStdString(state.spendThisWeek(provider_)), 12, t.textPrimary,
-                                         QFont::DemiBold)}));
-    layout->addWidget(Ui::text(QStringLiteral("Estimated at list prices from Claude Code's transcripts."), 9.5,
-                               t.textTertiary, QFont::Normal, true));
+  const auto five = state.forecast(provider_, WindowKind::fiveHour);
+  if (!five && !longForecast()) {
+    if (provider_ == Provider::claude && state.claudeUsesApiKey()) {
+      // An API-key login has no quota to show: say so, and show what the transcripts cost.
+      layout->addWidget(Ui::text(QStringLiteral("Signed in with an API key: API usage has no plan limits."), 10.5,
+                                 t.textSecondary, QFont::Normal, true));
+      layout->addWidget(Ui::hbox({Ui::text(QStringLiteral("Spend, last 7 days"), 11, t.textSecondary, QFont::Medium),
+                                  Ui::spacer(),
+                                  Ui::text(QString::fromStdString(state.spendThisWeek(provider_)), 12, t.textPrimary,
+                                           QFont::DemiBold)}));
+      layout->addWidget(Ui::text(QStringLiteral("Estimated at list prices from Claude Code's transcripts."), 9.5,
+                                 t.textTertiary, QFont::Normal, true));
+    } else {
+      // Enabled but nothing read yet: say what brings the figures.
+      layout->addWidget(Ui::text(
+          provider_ == Provider::claude
+              ? QStringLiteral("No quota yet. Install the status-line bridge (Settings → Claude bridge), then use "
+                               "Claude Code once; its quota shows here after its next reply.")
+              : QStringLiteral("No quota yet. Codex reports its limits once the Codex CLI is installed and signed in; "
+                               "they show here within a minute."),
+          10, t.textSecondary, QFont::Normal, true));
+    }
   }
-
-  if (auto five = state.forecast(provider_, WindowKind::fiveHour)) {
+  if (five) {
     const auto snap = state.latestSnapshot(provider_, WindowKind::fiveHour);
     usageRow(layout, *five, snap ? QString::fromStdString(snap->windowLabel()) : QStringLiteral("5h"), "five");
     outlook(layout, CL::fiveHourOutlook(*five, remaining, now));

@@ -40,12 +40,15 @@ bool ScenarioCard::build(QVBoxLayout* layout) {
     v->addWidget(Ui::text(value, 14, t.textPrimary, QFont::Bold));
     if (auto detail = CL::scenarioDetail(sc)) {
       const bool bad = sc.runOutAt || sc.estimatedSavingPercent.value_or(0) < -0.5;
-      v->addWidget(Ui::text(QString::fromStdString(*detail), 9.5, bad ? t.risky : t.safe, QFont::Medium, true));
+      // One line ("costs ~11% more"): a tile grows to fit it and the strip scrolls sideways.
+      v->addWidget(Ui::text(QString::fromStdString(*detail), 9.5, bad ? t.risky : t.safe, QFont::Medium));
     }
     v->addWidget(Ui::text(QStringLiteral("by reset (est.)"), 9, t.textTertiary));
     QStringList help;
     for (const auto& a : sc.assumptions) help << QString::fromStdString(a);
     tile->setToolTip(help.join(QLatin1Char('\n')));
+    // Never narrower than its one-line texts: the strip scrolls instead.
+    tile->setMinimumWidth(tile->sizeHint().width());
     h->addWidget(tile, 1);
   }
   auto* scroll = new QScrollArea;

@@ -45,7 +45,8 @@ double Layout::y(double value) const {
 }
 
 std::optional<Layout> layout(double width, double height, const std::vector<ChartPoint>& actual,
-                             const std::vector<ChartPoint>& forecast, const std::vector<ChartPoint>& ideal) {
+                             const std::vector<ChartPoint>& forecast, const std::vector<ChartPoint>& ideal,
+                             double right) {
   std::optional<Timestamp> lo, hi;
   for (const auto* list : {&actual, &forecast, &ideal})
     for (const auto& p : *list) {
@@ -56,7 +57,7 @@ std::optional<Layout> layout(double width, double height, const std::vector<Char
   Layout l;
   l.start = *lo;
   l.end = *hi;
-  l.plot = QRectF(0, topInset, std::max(1.0, width - rightInset), std::max(1.0, height - topInset - bottomInset));
+  l.plot = QRectF(0, topInset, std::max(1.0, width - std::max(right, rightInset)), std::max(1.0, height - topInset - bottomInset));
   return l;
 }
 

@@ -37,7 +37,7 @@ namespace RangeChartGeometry {
 inline constexpr double canvasHeight = 130;
 inline constexpr double topInset = 14;      // marker labels
 inline constexpr double bottomInset = 16;   // time labels
-inline constexpr double rightInset = 30;    // percentage labels
+inline constexpr double rightInset = 30;    // percentage labels, at least (the view widens it to fit "100%")
 inline constexpr double valueCeiling = 110; // the 100 % line sits below the top edge
 
 [[nodiscard]] std::vector<ChartPoint> actualPoints(const std::vector<UsageSnapshot>& series);
@@ -64,7 +64,7 @@ struct Layout {
 // Nothing when the time range over all three lists is empty (latest not after earliest).
 [[nodiscard]] std::optional<Layout> layout(double width, double height, const std::vector<ChartPoint>& actual,
                                            const std::vector<ChartPoint>& forecast,
-                                           const std::vector<ChartPoint>& ideal);
+                                           const std::vector<ChartPoint>& ideal, double right = rightInset);
 
 struct Marker {
   double x = 0;

@@ -87,12 +87,48 @@ void RangeChartView::showEvent(QShowEvent* e) {
   }
 }
 
+double RangeChartView::percentInset() {
+  return std::ceil(QFontMetricsF(Theme::font(8.5)).horizontalAdvance(QStringLiteral("100%"))) + 6;
+}
+
+std::vector<RangeChartView::Label> RangeChartView::labels() const {
+  const auto actual = G::actualPoints(series_);
+  const auto forecastLine = G::forecastPoints(series_, forecast_);
+  const auto ideal = G::idealPoints(series_, forecast_, showIdealPace_);
+  const auto layout = G::layout(width(), height(), actual, forecastLine, ideal, percentInset());
+  if (!layout) return {};
+  const QFontMetricsF metrics(Theme::font(8.5));
+  const QRectF plot = layout->plot;
+  std::vector<Label> out;
+  for (int level : {0, 50, 100}) {
+    const QString text = QStringLiteral("%1%").arg(level);
+    const double y = layout->y(level);
+    out.push_back({text, QRectF(plot.right() + 4, y - 8, metrics.horizontalAdvance(text) + 1, 16)});
+  }
+  // Time labels at the start, middle and end; a range longer than a day names the day too.
+  const auto ticks = G::timeTicks(*layout);
+  QString fmt = QLocale().timeFormat(QLocale::ShortFormat).contains(QLatin1String("AP"), Qt::CaseInsensitive)
+                    ? QStringLiteral("h:mm AP")
+                    : QStringLiteral("HH:mm");
+  if (secondsBetween(layout->start, layout->end) > 86'400) fmt = QStringLiteral("ddd ") + fmt;
+  for (size_t i = 0; i < ticks.size() && i < 3; ++i) {
+    const QString text = QLocale().toString(localTime(ticks[i]), fmt);
+    const double w = metrics.horizontalAdvance(text) + 1;
+    const double x = layout->x(ticks[i]);
+    QRectF box(x - w / 2, plot.bottom() + 4, w, G::bottomInset - 4);
+    if (i == 0) box.moveLeft(x);
+    if (i == 2) box.moveRight(x);
+    out.push_back({text, box});
+  }
+  return out;
+}
+
 void RangeChartView::paintEvent(QPaintEvent*) {
   const Theme theme = Theme::current();
   const auto actual = G::actualPoints(series_);
   const auto forecastLine = G::forecastPoints(series_, forecast_);
   const auto ideal = G::idealPoints(series_, forecast_, showIdealPace_);
-  const auto layout = G::layout(width(), height(), actual, forecastLine, ideal);
+  const auto layout = G::layout(width(), height(), actual, forecastLine, ideal, percentInset());
   if (!layout) return;
   const QColor colour = theme.color(G::chartColorRole(forecast_));
 
@@ -109,10 +145,10 @@ void RangeChartView::paintEvent(QPaintEvent*) {
     const double y = layout->y(level);
     p.setPen(level == 100 ? linePen(theme.divider, 1.0, {3, 3}) : QPen(theme.divider, 0.5));
     p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-    p.setPen(theme.textTertiary);
-    p.drawText(QRectF(plot.right() + 4, y - 8, G::rightInset, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("%1%").arg(level));
   }
+  const std::vector<Label> texts = labels();
+  p.setPen(theme.textTertiary);
+  for (const Label& label : texts) p.drawText(label.box, Qt::AlignLeft | Qt::AlignVCenter, label.text);
 
   // Area under the observed line.
   if (actual.size() >= 2) {
@@ -165,21 +201,6 @@ void RangeChartView::paintEvent(QPaintEvent*) {
     p.drawText(QRectF(m->x - 60 - 2, 0, 60, G::topInset - 1), Qt::AlignRight | Qt::AlignBottom,
                QStringLiteral("reset"));
     p.setFont(small);
-  }
-
-  // Time labels at the start, middle and end.
-  const auto ticks = G::timeTicks(*layout);
-  const QString fmt = QLocale().timeFormat(QLocale::ShortFormat).contains(QLatin1String("AP"), Qt::CaseInsensitive)
-                          ? QStringLiteral("h:mm AP")
-                          : QStringLiteral("HH:mm");
-  p.setPen(theme.textTertiary);
-  const Qt::Alignment aligns[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
-  for (int i = 0; i < 3; ++i) {
-    const double x = layout->x(ticks[i]);
-    QRectF box(x - 50, plot.bottom() + 4, 100, G::bottomInset - 4);
-    if (i == 0) box.moveLeft(x);
-    if (i == 2) box.moveRight(x);
-    p.drawText(box, aligns[i] | Qt::AlignTop, localTime(ticks[i]).toString(fmt));
   }
 }
 

@@ -23,12 +23,21 @@ class RangeChartView : public QWidget {
   [[nodiscard]] double reveal() const { return reveal_; }
   // Skips the reveal animation (screenshots).
   void finishReveal();
+  // Where the percentage label of `level` (0, 50, 100) is drawn, and the time
+  // labels' texts and places, from the current data; empty without a range.
+  struct Label {
+    QString text;
+    QRectF box;
+  };
+  [[nodiscard]] std::vector<Label> labels() const;
 
   [[nodiscard]] QSize sizeHint() const override;
   [[nodiscard]] QSize minimumSizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  // Room at the right for the widest percentage label.
+  [[nodiscard]] static double percentInset();
   void showEvent(QShowEvent*) override;
 
  private:

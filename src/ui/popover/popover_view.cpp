@@ -115,6 +115,7 @@ void PopoverView::rebuild() {
   const AppSettings& s = ctx_.state->settings();
   Screen next = !s.hasOnboarded ? Screen::welcome : showSettings_ ? Screen::settings : Screen::main;
   const bool fade = (screen_ == Screen::welcome) != (next == Screen::welcome) && isVisible();
+  const bool changed = screen_ != next;
   screen_ = next;
   switch (screen_) {
     case Screen::welcome:
@@ -142,6 +143,11 @@ void PopoverView::rebuild() {
     QObject::connect(anim, &QPropertyAnimation::finished, effect, [w = stack_->currentWidget()] { w->setGraphicsEffect(nullptr); });
     anim->start(QAbstractAnimation::DeleteWhenStopped);
   }
+  if (changed) emit screenChanged();
+}
+
+QString PopoverView::title() const {
+  return screen_ == Screen::settings ? QStringLiteral("Quotadial \u2014 Settings") : QStringLiteral("Quotadial");
 }
 
 void PopoverView::settleAnimations() {
@@ -210,9 +216,10 @@ QWidget* PopoverView::emptyState() {
   const Theme t = Theme::current();
   auto* w = new QWidget;
   auto* v = new QVBoxLayout(w);
+  // No alignment on the layout itself: an aligned item gets its size hint, not
+  // the width its wrapped text was measured for, and the last line is cut off.
   v->setContentsMargins(16, 40, 16, 16);
   v->setSpacing(10);
-  v->setAlignment(Qt::AlignHCenter);
   auto* icon = Ui::symbol(QStringLiteral("gauge.with.dots.needle.0percent"), t.textTertiary, 44);
   v->addWidget(icon, 0, Qt::AlignHCenter);
   const bool codex = ctx_.codexOnPath && ctx_.codexOnPath();

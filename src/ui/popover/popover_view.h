@@ -34,6 +34,11 @@ class PopoverView : public QWidget {
   void rebuild();
   // Ends running animations (screenshots).
   void settleAnimations();
+  // "Quotadial", or "Quotadial — Settings" on the settings screen: the title of the window that hosts it.
+  [[nodiscard]] QString title() const;
+
+ signals:
+  void screenChanged();
 
  private:
   void scheduleRebuild();

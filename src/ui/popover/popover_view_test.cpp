@@ -139,12 +139,14 @@ TEST(SettingsScreen, OverageStepperAndThresholdBounds) {
   SettingsView view(f.ctx, [] {});
   view.rebuild();
   EXPECT_TRUE(containsText(&view, "Overage budget: off"));
-  auto* overage = view.findChild<Stepper*>("overageStepper");
+  Stepper* overage = nullptr;
+  for (Stepper* candidate : view.findChildren<Stepper*>())
+    if (candidate->property("overage").toBool()) overage = candidate;
   ASSERT_NE(overage, nullptr);
   overage->stepBy(-1);
   EXPECT_DOUBLE_EQ(f.state->settings().extraUsageBudgetGBP, 0);
   overage->stepBy(1);
-  EXPECT_TRUE(containsText(&view, "Overage budget: £5"));
+  EXPECT_TRUE(waitUntil([&] { return containsText(&view, "Overage budget: £5"); }));
   EXPECT_DOUBLE_EQ(f.state->settings().extraUsageBudgetGBP, 5);
 
   struct Bound { const char* label; double hi; };
@@ -176,6 +178,7 @@ TEST(SettingsScreen, PastSnoozeShowsTheSnoozeMenu) {
   view.rebuild();
   EXPECT_TRUE(containsTextStartingWith(&view, "Snoozed until "));
   EXPECT_TRUE(containsText(&view, "Resume"));
+  EXPECT_FALSE(containsText(&view, "Snooze alerts"));
 }
 
 TEST(SettingsScreen, RefusedLoginItemLeavesTheSwitchOff) {
@@ -207,9 +210,11 @@ TEST(SettingsScreen, DiagnosticsCopiesTheRedactedText) {
   EXPECT_TRUE(containsTextStartingWith(&view, "Last update: "));
   auto* copy = findButton<QPushButton>(&view, "Copy redacted diagnostics");
   ASSERT_NE(copy, nullptr);
+  EXPECT_FALSE(containsText(&view, "Copied to the clipboard."));
   copy->click();
   EXPECT_EQ(f.desktop.clipboard, f.state->diagnosticsText());
   EXPECT_FALSE(f.desktop.clipboard.empty());
+  EXPECT_TRUE(containsText(&view, "Copied to the clipboard."));
 }
 
 }  // namespace

@@ -42,15 +42,20 @@ QWidget* symbolText(const QString& name, const QColor& symbolColour, const QStri
 }
 
 QLabel* pill(const QString& s, const QColor& colour) {
-  auto* l = new QLabel(s);
+  auto* l = new QLabel;
   l->setFont(Theme::font(9.5, QFont::DemiBold));
-  QColor bg = colour;
-  bg.setAlphaF(0.18);
-  l->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 8px; padding: 1px 8px;")
-                       .arg(cssColor(colour), cssColor(bg)));
   l->setProperty("pill", true);
   l->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  setPill(l, s, colour);
   return l;
+}
+
+void setPill(QLabel* pill, const QString& s, const QColor& colour) {
+  QColor bg = colour;
+  bg.setAlphaF(0.18);
+  pill->setText(s);
+  pill->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 8px; padding: 1px 8px;")
+                          .arg(cssColor(colour), cssColor(bg)));
 }
 
 QFrame* divider() {
@@ -149,6 +154,7 @@ Switch::Switch(const QString& accessibleName, QWidget* parent) : QAbstractButton
   setCheckable(true);
   setAccessibleName(accessibleName);
   setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::StrongFocus);
   setFixedSize(sizeHint());
 }
 
@@ -156,14 +162,21 @@ void Switch::paintEvent(QPaintEvent*) {
   const Theme t = Theme::current();
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  // The track sits 2 px inside the widget; the focus ring takes that margin.
+  const QRectF outer = QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75);
+  if (hasFocus()) {
+    p.setPen(QPen(t.accent, 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(outer, outer.height() / 2, outer.height() / 2);
+  }
+  const QRectF track = QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5);
   p.setPen(QPen(isChecked() ? t.accent : t.cardBorder, 1));
   p.setBrush(isChecked() ? t.accent : t.control);
   p.drawRoundedRect(track, track.height() / 2, track.height() / 2);
   const double d = track.height() - 4;
   const double x = isChecked() ? track.right() - 2 - d : track.left() + 2;
   p.setPen(Qt::NoPen);
-  p.setBrush(isChecked() || t.dark ? QColor(255, 255, 255) : QColor(255, 255, 255));
+  p.setBrush(QColor(255, 255, 255));
   p.drawEllipse(QRectF(x, track.top() + 2, d, d));
 }
 
@@ -178,6 +191,8 @@ QString styleSheet(const Theme& t) {
   const QString accentBg = cssColor(t.accent);
   QColor hover = t.control;
   hover.setAlpha(std::min(255, hover.alpha() * 2));
+  // Focus shows as an accent border on every control; the unfocused border has
+  // the same width (transparent where there is none), so focus moves nothing.
   return QStringLiteral(
              "QWidget#popoverRoot { background: %1; }"
              "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: none; }"
@@ -190,16 +205,23 @@ QString styleSheet(const Theme& t) {
              "QPushButton { color: %5; background: %6; border: 1px solid %4; border-radius: 8px; padding: 5px 12px; }"
              "QPushButton:hover { background: %7; }"
              "QPushButton[small=\"true\"] { padding: 3px 9px; border-radius: 7px; }"
-             "QPushButton[prominent=\"true\"] { color: white; background: %8; border: none; }"
-             "QToolButton[iconButton=\"true\"] { border: none; border-radius: 7px; padding: 4px; background: transparent; }"
+             "QPushButton[prominent=\"true\"] { color: white; background: %8; border: 1px solid %8; }"
+             "QPushButton:focus { border: 1px solid %8; }"
+             "QPushButton[prominent=\"true\"]:focus { border: 1px solid white; }"
+             "QToolButton[iconButton=\"true\"] { border: 1px solid transparent; border-radius: 7px; padding: 3px; background: transparent; }"
              "QToolButton[iconButton=\"true\"]:hover { background: %6; }"
-             "QToolButton#segment { color: %9; border: none; border-radius: 7px; padding: 3px 0px; background: transparent; }"
+             "QToolButton[iconButton=\"true\"]:focus { border: 1px solid %8; }"
+             "QToolButton#segment { color: %9; border: 1px solid transparent; border-radius: 7px; padding: 2px 0px; background: transparent; }"
              "QToolButton#segment:hover { color: %5; }"
              "QToolButton#segment:checked { color: %5; background: %10; }"
+             "QToolButton#segment:focus { border: 1px solid %8; }"
              "QWidget#segments { background: %6; border-radius: 9px; }"
              "QToolButton#menuButton { color: %5; border: 1px solid %4; border-radius: 8px; padding: 2px 8px; background: %6; }"
+             "QToolButton#menuButton:hover { background: %7; }"
+             "QToolButton#menuButton:focus { border: 1px solid %8; }"
              "QToolButton#menuButton::menu-indicator { image: none; width: 0; }"
              "QComboBox { color: %5; background: %6; border: 1px solid %4; border-radius: 7px; padding: 3px 8px; }"
+             "QComboBox:focus { border: 1px solid %8; }"
              "QComboBox QAbstractItemView { color: %5; background: %3; selection-background-color: %8; }"
              "QCheckBox { color: %5; spacing: 8px; }"
              "QCheckBox::indicator { width: 30px; height: 18px; border-radius: 9px; background: %6; border: 1px solid %4; }"

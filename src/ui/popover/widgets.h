@@ -25,6 +25,7 @@ QWidget* symbolText(const QString& name, const QColor& symbolColour, const QStri
                     double points = 11, bool wrap = false);
 // A small filled capsule in a role colour.
 QLabel* pill(const QString& s, const QColor& colour);
+void setPill(QLabel* pill, const QString& s, const QColor& colour);
 QFrame* divider();
 QToolButton* iconButton(const QString& name, const QString& hint, std::function<void()> action);
 QPushButton* button(const QString& title, std::function<void()> action, bool prominent = false, bool small = false);
@@ -41,7 +42,7 @@ QColor toneColour(int tone, const Theme& t);
 class Switch : public QAbstractButton {
  public:
   explicit Switch(const QString& accessibleName, QWidget* parent = nullptr);
-  [[nodiscard]] QSize sizeHint() const override { return {36, 20}; }
+  [[nodiscard]] QSize sizeHint() const override { return {40, 24}; }
 
  protected:
   void paintEvent(QPaintEvent*) override;

@@ -1,6 +1,7 @@
 #pragma once
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 #include "popover/widgets.h"
 
@@ -16,6 +17,8 @@ class Stepper : public QWidget {
           QWidget* parent = nullptr);
   [[nodiscard]] double value() const { return value_; }
   void stepBy(int steps);
+  // Shows `value` without reporting it (the state changed elsewhere).
+  void setValue(double value) { value_ = value; }
 
  private:
   double value_, lo_, hi_, step_;
@@ -24,14 +27,15 @@ class Stepper : public QWidget {
 
 // The settings screen: providers, forecast basis, menu-bar title, alerts, the
 // Claude bridge, Codex, data upkeep and diagnostics. Every control reads the
-// state and writes through its operations.
+// state and writes through its operations. The rows are built once and
+// updated in place, so keyboard focus and the scroll position survive a change.
 //
 // Thread-safety: main thread only.
 class SettingsView : public QWidget {
   Q_OBJECT
  public:
   SettingsView(UiContext& ctx, std::function<void()> onBack, QWidget* parent = nullptr);
-  // Rebuilds every section from the state.
+  // Shows the state: builds the rows the first time, then updates them in place.
   void rebuild();
   [[nodiscard]] const QString& bridgeMessage() const { return bridgeMessage_; }
 
@@ -46,13 +50,18 @@ class SettingsView : public QWidget {
   void moreProviders(QVBoxLayout* l);
   void data(QVBoxLayout* l);
   void diagnostics(QVBoxLayout* l);
-  QWidget* thresholdRow(const QString& label, double value, double lo, double hi,
-                        std::function<void(NotificationThresholds&, double)> write);
+  QWidget* thresholdRow(const QString& label, double lo, double hi,
+                        std::function<double&(NotificationThresholds&)> field);
+  // A switch row whose state follows `read` on every update.
+  QWidget* toggle(const QString& label, std::function<bool()> read, std::function<void(bool)> changed);
+  void onUpdate(std::function<void()> update) { updates_.push_back(std::move(update)); }
   void scheduleRebuild();
 
   UiContext& ctx_;
   std::function<void()> onBack_;
   QString bridgeMessage_;
+  std::vector<std::function<void()>> updates_;
+  AppState::Subscription subscription_;
   QWidget* body_ = nullptr;
   QVBoxLayout* bodyLayout_ = nullptr;
   bool rebuildPending_ = false;

@@ -14,7 +14,13 @@ int clampInto(int pos, int length, int lo, int hi) {
 }
 }  // namespace
 
+QSize fitted(QSize size, QRect available) {
+  return {std::max(1, std::min(size.width(), available.width() - 2 * kMargin)),
+          std::max(1, std::min(size.height(), available.height() - 2 * kMargin))};
+}
+
 QRect popover(QPoint anchor, QSize size, QRect available) {
+  size = fitted(size, available);
   // A host that reports (0, 0) gives no position: treat it as the top-right corner.
   if (anchor.isNull()) anchor = QPoint(available.right() - size.width() / 2, available.top());
   const bool below = anchor.y() < available.center().y();
@@ -25,6 +31,7 @@ QRect popover(QPoint anchor, QSize size, QRect available) {
 }
 
 QRect floating(QSize size, QRect available) {
+  size = fitted(size, available);
   return {QPoint(available.right() + 1 - 12 - size.width(), available.top() + 8), size};
 }
 

@@ -31,10 +31,17 @@ TEST(PopupPlacement, StaysOnScreenNearTheEdges) {
   }
 }
 
-TEST(PopupPlacement, TallerThanTheScreenKeepsItsTopVisible) {
-  const QRect small(0, 0, 1280, 700);
-  const QRect r = PopupPlacement::popover(QPoint(600, 10), QSize(460, 900), small);
-  EXPECT_EQ(r.top(), 0);
+// A 1280x720 screen with a panel, or 720 points at 3x on a 1080-pixel screen:
+// the whole window, footer included, stays inside the area.
+TEST(PopupPlacement, TallerThanTheScreenIsCutToFitWholly) {
+  for (const QRect& area : {QRect(0, 28, 1280, 692), QRect(0, 0, 640, 360), QRect(0, 0, 1280, 720)}) {
+    for (QPoint click : {QPoint(600, 10), QPoint(600, area.bottom())}) {
+      const QRect r = PopupPlacement::popover(click, QSize(460, 900), area);
+      EXPECT_TRUE(area.contains(r)) << area.height() << " click y " << click.y();
+      EXPECT_EQ(r.height(), std::min(900, area.height() - 16));
+    }
+    EXPECT_TRUE(area.contains(PopupPlacement::floating(QSize(460, 720), area))) << area.height();
+  }
 }
 
 TEST(PopupPlacement, FloatingWindowSitsTopRight) {

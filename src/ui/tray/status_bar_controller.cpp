@@ -1,6 +1,7 @@
 #include "tray/status_bar_controller.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -15,6 +16,10 @@
 
 namespace qd {
 
+namespace {
+QSize fullSize() { return {Theme::popoverWidth, static_cast<int>(Theme::popoverHeight())}; }
+}  // namespace
+
 PopoverWindow::PopoverWindow(Kind kind) : kind_(kind) {
   if (kind == Kind::popup) {
     setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
@@ -26,12 +31,41 @@ PopoverWindow::PopoverWindow(Kind kind) : kind_(kind) {
   auto* l = new QVBoxLayout(this);
   l->setContentsMargins(0, 0, 0, 0);
   setFixedSize(Theme::popoverWidth, static_cast<int>(Theme::popoverHeight()));
+  monotonicMs = [clock = std::make_shared<QElapsedTimer>()] {
+    if (!clock->isValid()) clock->start();
+    return clock->elapsed();
+  };
 }
 
 void PopoverWindow::host(QWidget* content) {
   if (content->parentWidget() == this) return;
   layout()->addWidget(content);
+  content->setFixedSize(size());
   content->show();
+}
+
+void PopoverWindow::place(const QRect& geometry) {
+  setFixedSize(geometry.size());
+  for (QWidget* content : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    content->setFixedSize(geometry.size());
+  setGeometry(geometry);
+}
+
+void PopoverWindow::dismiss() {
+  dismissing_ = true;
+  hide();
+  dismissing_ = false;
+}
+
+bool PopoverWindow::justClosedItself() const {
+  if (!closedItselfAt_ || isVisible()) return false;
+  const qint64 now = monotonicMs ? monotonicMs() : 0;
+  return now - *closedItselfAt_ < kSameClickMs;
+}
+
+void PopoverWindow::hideEvent(QHideEvent* e) {
+  if (!dismissing_ && monotonicMs) closedItselfAt_ = monotonicMs();
+  QWidget::hideEvent(e);
 }
 
 void PopoverWindow::mousePressEvent(QMouseEvent* e) {
@@ -45,7 +79,11 @@ void PopoverWindow::mousePressEvent(QMouseEvent* e) {
 }
 
 void PopoverWindow::keyPressEvent(QKeyEvent* e) {
-  if (e->key() == Qt::Key_Escape) {
+  // The popup holds the keyboard while open, so the global shortcut arrives
+  // here as an ordinary key press: it closes the window like Escape.
+  const bool shortcut = e->key() == Qt::Key_G && (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) ==
+                                                      (Qt::ControlModifier | Qt::AltModifier);
+  if (e->key() == Qt::Key_Escape || shortcut) {
     hide();
     return;
   }
@@ -72,8 +110,14 @@ StatusBarController::StatusBarController(UiContext& ctx, QDBusConnection bus, bo
   popover_ = new PopoverWindow(PopoverWindow::Kind::popup);
   popover_->host(view_);
 
-  connect(item_, &StatusNotifierItem::activated, this, [this](QPoint at) { toggleUI(at); });
-  connect(item_, &StatusNotifierItem::secondaryActivated, this, [this](QPoint at) { toggleUI(at); });
+  // The windows' titles name the screen they show (window lists, screen readers).
+  connect(view_, &PopoverView::screenChanged, this, [this] {
+    popover_->setWindowTitle(view_->title());
+    if (floating_) floating_->setWindowTitle(view_->title());
+  });
+  popover_->setWindowTitle(view_->title());
+  connect(item_, &StatusNotifierItem::activated, this, &StatusBarController::iconClicked);
+  connect(item_, &StatusNotifierItem::secondaryActivated, this, &StatusBarController::iconClicked);
   connect(item_, &StatusNotifierItem::contextMenuRequested, this, &StatusBarController::showContextMenu);
 
   updateButton();
@@ -118,7 +162,11 @@ void StatusBarController::updateButton() {
   item_->setIcon(drawTrayIcon(status, Theme::darkTheme()));
   const QString title = QString::fromStdString(MenuBarTitleBuilder::title(*ctx_.state));
   item_->setLabel(title);
-  item_->setToolTip(toolTipTitle(), title);
+  // The tooltip always carries the figures, also when the label shows none (icon only).
+  const QString figures =
+      title.isEmpty() ? QString::fromStdString(MenuBarTitleBuilder::title(*ctx_.state, MenuBarDisplayMode::compact))
+                      : title;
+  item_->setToolTip(toolTipTitle(), figures);
   item_->setNeedsAttention(status == ForecastStatus::limited);
 }
 
@@ -127,23 +175,41 @@ bool StatusBarController::floatingVisible() const { return floating_ && floating
 
 void StatusBarController::toggleUI(std::optional<QPoint> at) {
   if (popoverVisible()) {
-    popover_->hide();
+    popover_->dismiss();
   } else if (floatingVisible()) {
-    floating_->hide();
+    floating_->dismiss();
   } else {
     showUI(at);
   }
 }
 
+void StatusBarController::iconClicked(QPoint at) {
+  // The press of this click already closed the popup: the click's work is done.
+  if (popover_->justClosedItself()) return;
+  toggleUI(at);
+}
+
+void StatusBarController::showWhenReady() {
+  if (!item_->registrationPending()) {
+    showUI();
+    return;
+  }
+  auto once = std::make_shared<QMetaObject::Connection>();
+  *once = connect(item_, &StatusNotifierItem::registrationSettled, this, [this, once] {
+    disconnect(*once);
+    showUI();
+  });
+}
+
 void StatusBarController::showUI(std::optional<QPoint> at) {
   if (item_->hostAvailable()) {
-    if (floating_) floating_->hide();
+    if (floating_) floating_->dismiss();
     popover_->host(view_);
     QScreen* screen = at ? QGuiApplication::screenAt(*at) : nullptr;
     if (!screen) screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
     const QPoint anchor = at.value_or(QPoint(area.right() - Theme::popoverWidth / 2, area.top()));
-    popover_->setGeometry(PopupPlacement::popover(anchor, popover_->size(), area));
+    popover_->place(PopupPlacement::popover(anchor, fullSize(), area));
     popover_->show();
     popover_->raise();
     popover_->activateWindow();
@@ -164,12 +230,15 @@ void StatusBarController::showSettings() {
 }
 
 void StatusBarController::showFloating() {
-  if (!floating_) floating_ = new PopoverWindow(PopoverWindow::Kind::floating);
-  popover_->hide();
+  if (!floating_) {
+    floating_ = new PopoverWindow(PopoverWindow::Kind::floating);
+    floating_->setWindowTitle(view_->title());
+  }
+  popover_->dismiss();
   floating_->host(view_);
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-  floating_->setGeometry(PopupPlacement::floating(floating_->size(), area));
+  floating_->place(PopupPlacement::floating(fullSize(), area));
   floating_->show();
   floating_->raise();
   floating_->activateWindow();

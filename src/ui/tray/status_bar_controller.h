@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 #include "desktop/global_hotkey.h"
@@ -31,9 +32,15 @@ class StatusBarController : public QObject {
   void updateButton();
   // Closes whichever of the popover and the floating window is shown, else shows one.
   void toggleUI(std::optional<QPoint> at = std::nullopt);
+  // A click on the tray icon at `at`: the toggle, unless the click's own press
+  // has just closed the popup.
+  void iconClicked(QPoint at);
   // The popover at `at` when a tray host shows the item, else the floating window; then refresh.
   void showUI(std::optional<QPoint> at = std::nullopt);
   void showSettings();
+  // `showUI` once the tray host has answered the item's registration (or at
+  // once when there is nothing to wait for), so the screens open where they belong.
+  void showWhenReady();
 
   [[nodiscard]] StatusNotifierItem& item() { return *item_; }
   [[nodiscard]] PopoverView& view() { return *view_; }
@@ -42,6 +49,7 @@ class StatusBarController : public QObject {
   [[nodiscard]] GlobalHotkey::Backend hotkeyBackend() const { return hotkey_.backend(); }
   [[nodiscard]] QString toolTipTitle() const;
   [[nodiscard]] QMenu& menu() { return *menu_; }
+  [[nodiscard]] PopoverWindow& popoverWindow() { return *popover_; }
 
  private:
   void showFloating();
@@ -68,17 +76,35 @@ class PopoverWindow : public QWidget {
   Q_OBJECT
  public:
   enum class Kind { popup, floating };
+  // A click on the tray icon that closes the open popup arrives twice: the
+  // press closes the popup (it is outside it), then the host's activation
+  // follows on release. An activation this soon after the popup closed itself
+  // is that same click.
+  static constexpr qint64 kSameClickMs = 500;
+
   explicit PopoverWindow(Kind kind);
   void host(QWidget* content);
   [[nodiscard]] Kind kind() const { return kind_; }
+  // Sizes the window and its content: `size` cut down to fit `available`.
+  void place(const QRect& geometry);
+  // Hides the window on the user's request (not counted as closing by itself).
+  void dismiss();
+  // Whether the window closed by itself (a press outside, focus lost, Escape)
+  // within the last kSameClickMs.
+  [[nodiscard]] bool justClosedItself() const;
+  // Milliseconds on a monotonic clock; tests replace it.
+  std::function<qint64()> monotonicMs;
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void changeEvent(QEvent* e) override;
+  void hideEvent(QHideEvent* e) override;
 
  private:
   Kind kind_;
+  bool dismissing_ = false;
+  std::optional<qint64> closedItselfAt_;
 };
 
 }  // namespace qd

@@ -5,6 +5,11 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
 
 #include "desktop/dbus_notification_sink.h"
 #include "storage/snapshot_store.h"
@@ -57,6 +62,92 @@ TEST_F(TrayControllerTest, ActivateFromTheHostOpensAndClosesThePopover) {
   EXPECT_FALSE(controller.floatingVisible());
   activate();
   ASSERT_TRUE(waitUntil([&] { return !controller.popoverVisible(); }));
+}
+
+// A click on the icon while the popover is open: the press closes the popup
+// (it lies outside it), then the host's Activate for the same click arrives.
+// The popover stays closed; a later click opens it again.
+TEST_F(TrayControllerTest, AClickOnTheIconClosesAnOpenPopover) {
+  QDBusConnection host = bus.connect();
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
+  UiFixture f;
+  StatusBarController controller(f.ctx, bus.connect(), false);
+  ASSERT_TRUE(waitUntil([&] { return controller.item().hostAvailable(); }));
+  qint64 now = 10'000;
+  controller.popoverWindow().monotonicMs = [&now] { return now; };
+
+  emit controller.item().activated(QPoint(900, 10));
+  ASSERT_TRUE(controller.popoverVisible());
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(-20, -20), QPointF(880, 2), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(&controller.popoverWindow(), &press);
+  ASSERT_FALSE(controller.popoverVisible()) << "the press outside closes the popup";
+  now += 120;
+  emit controller.item().activated(QPoint(900, 10));
+  EXPECT_FALSE(controller.popoverVisible()) << "the same click's activation opened it again";
+
+  now += PopoverWindow::kSameClickMs;
+  emit controller.item().activated(QPoint(900, 10));
+  EXPECT_TRUE(controller.popoverVisible());
+  // Closing by the toggle itself (the shortcut, --toggle) does not hold back the next open.
+  controller.toggleUI();
+  EXPECT_FALSE(controller.popoverVisible());
+  controller.toggleUI();
+  EXPECT_TRUE(controller.popoverVisible());
+  // The shortcut pressed while the popup holds the keyboard closes it.
+  QKeyEvent shortcut(QEvent::KeyPress, Qt::Key_G, Qt::ControlModifier | Qt::AltModifier);
+  QApplication::sendEvent(&controller.popoverWindow(), &shortcut);
+  EXPECT_FALSE(controller.popoverVisible());
+}
+
+// On a screen shorter than the popover (1280x720 with a panel, or 3x scale),
+// the whole window stays inside the available area, footer included.
+TEST_F(TrayControllerTest, ThePopoverFitsTheScreen) {
+  const double height = Theme::popoverHeight();
+  struct Restore {
+    double height;
+    ~Restore() { Theme::setPopoverHeight(height); }
+  } restore{height};
+  Theme::setPopoverHeight(QGuiApplication::primaryScreen()->availableGeometry().height() + 200);
+  QDBusConnection host = bus.connect();
+  FakeTrayWatcher watcher;
+  ASSERT_TRUE(watcher.serve(host));
+  UiFixture f;
+  StatusBarController controller(f.ctx, bus.connect(), false);
+  ASSERT_TRUE(waitUntil([&] { return controller.item().hostAvailable(); }));
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  ASSERT_LT(area.height(), Theme::popoverHeight()) << "the test screen is expected to be shorter than the popover";
+  for (QPoint at : {QPoint(area.right() - 20, area.top()), QPoint(area.left() + 5, area.bottom())}) {
+    controller.showUI(at);
+    ASSERT_TRUE(controller.popoverVisible());
+    QWidget& window = controller.popoverWindow();
+    EXPECT_TRUE(area.contains(window.geometry())) << at.x() << "," << at.y();
+    EXPECT_EQ(controller.view().size(), window.size());
+    auto* quit = findButton<QPushButton>(&controller.view(), "Quit");
+    ASSERT_NE(quit, nullptr);
+    QCoreApplication::processEvents();
+    const QRect quitBox(quit->mapTo(&window, QPoint(0, 0)), quit->size());
+    EXPECT_TRUE(window.rect().contains(quitBox)) << "the footer is cut off";
+    controller.toggleUI();
+  }
+}
+
+// `quotadial --toggle` with no copy running: the screens open once the tray
+// host has answered, in the popover with a host and the floating window without.
+TEST_F(TrayControllerTest, ShowWhenReadyWaitsForTheHostsAnswer) {
+  for (bool withHost : {false, true}) {
+    QDBusConnection host = bus.connect();
+    FakeTrayWatcher watcher;
+    if (withHost) ASSERT_TRUE(watcher.serve(host));
+    UiFixture f;
+    StatusBarController controller(f.ctx, bus.connect(), false);
+    controller.showWhenReady();
+    ASSERT_TRUE(waitUntil([&] { return controller.popoverVisible() || controller.floatingVisible(); }))
+        << "with host " << withHost;
+    EXPECT_EQ(controller.popoverVisible(), withHost);
+    EXPECT_EQ(controller.floatingVisible(), !withHost);
+  }
 }
 
 // Hosts that draw the item's menu themselves find it through the item's Menu
@@ -120,6 +211,9 @@ TEST_F(TrayControllerTest, TooltipAndLabelFollowTheState) {
   f.state->updateSettings([](AppSettings& s) { s.menuBarDisplayMode = MenuBarDisplayMode::iconOnly; });
   controller.updateButton();
   EXPECT_TRUE(controller.item().label().isEmpty());
+  // The tooltip still carries the figures.
+  EXPECT_TRUE(controller.item().toolTipDescription().contains('%'))
+      << controller.item().toolTipDescription().toStdString();
   f.state->updateSettings([](AppSettings& s) { s.menuBarDisplayMode = MenuBarDisplayMode::compact; });
   controller.updateButton();
   EXPECT_FALSE(controller.item().label().isEmpty());

@@ -1,5 +1,7 @@
 #include "tray/status_notifier_item.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QDBusMetaType>
@@ -115,9 +117,12 @@ void StatusNotifierItem::registerWithWatcher() {
                                                      QStringLiteral("RegisterStatusNotifierItem"));
   call << serviceName_;
   auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call, 5000), this);
+  ++pending_;
   connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
     w->deleteLater();
+    --pending_;
     setRegistered(!w->isError());
+    emit registrationSettled(registered_);
   });
 }
 
@@ -128,7 +133,14 @@ void StatusNotifierItem::setRegistered(bool registered) {
 }
 
 void StatusNotifierItem::setIcon(const QImage& image) {
-  icon_ = toSniPixmaps(image);
+  // Hosts redraw on every NewIcon: announce only a changed picture.
+  SniIconPixmapList icon = toSniPixmaps(image);
+  if (icon.size() == icon_.size() &&
+      std::equal(icon.begin(), icon.end(), icon_.begin(), [](const SniIconPixmap& a, const SniIconPixmap& b) {
+        return a.width == b.width && a.height == b.height && a.bytes == b.bytes;
+      }))
+    return;
+  icon_ = std::move(icon);
   emit adaptor_->NewIcon();
   emit adaptor_->NewAttentionIcon();
 }

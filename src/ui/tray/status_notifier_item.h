@@ -67,9 +67,12 @@ class StatusNotifierItem : public QObject {
   void setMenuPath(const QString& path) { menuPath_ = path; }
 
   [[nodiscard]] bool hostAvailable() const { return registered_; }
+  // A registration call is out and its answer not yet in.
+  [[nodiscard]] bool registrationPending() const { return pending_ > 0; }
   [[nodiscard]] const QString& serviceName() const { return serviceName_; }
   [[nodiscard]] const QString& label() const { return label_; }
   [[nodiscard]] const QString& toolTipTitle() const { return tipTitle_; }
+  [[nodiscard]] const QString& toolTipDescription() const { return tipDescription_; }
 
   static constexpr const char* objectPath = "/StatusNotifierItem";
   static constexpr const char* watcherService = "org.kde.StatusNotifierWatcher";
@@ -79,6 +82,8 @@ class StatusNotifierItem : public QObject {
   void secondaryActivated(QPoint at);
   void contextMenuRequested(QPoint at);
   void hostAvailabilityChanged(bool available);
+  // Every answer to a registration, with or without a host.
+  void registrationSettled(bool registered);
 
  private:
   friend class StatusNotifierItemAdaptor;
@@ -91,6 +96,7 @@ class StatusNotifierItem : public QObject {
   QDBusServiceWatcher* watcher_;
   bool exported_ = false;
   bool registered_ = false;
+  int pending_ = 0;
   SniIconPixmapList icon_;
   QString label_;
   QString tipTitle_;

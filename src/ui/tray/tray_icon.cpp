@@ -38,9 +38,11 @@ QImage drawTrayIcon(ForecastStatus status, const Theme& theme, int size) {
   p.scale(size / 64.0, size / 64.0);
   const QRectF arcBox(6, 8, 52, 52);
   const double startDeg = 210, spanDeg = -240;
-  // Track: light enough for dark panels, with a dark outline for light ones.
-  QPen track(QColor(128, 128, 128, 150), 8, Qt::SolidLine, Qt::RoundCap);
-  p.setPen(track);
+  // Track: a dark rim under a light core, so the dial reads on dark and on
+  // light panels alike, also with no data (an empty dial).
+  p.setPen(QPen(QColor(24, 24, 28, 200), 10, Qt::SolidLine, Qt::RoundCap));
+  p.drawArc(arcBox, static_cast<int>(startDeg * 16), static_cast<int>(spanDeg * 16));
+  p.setPen(QPen(QColor(190, 190, 196, 235), 6, Qt::SolidLine, Qt::RoundCap));
   p.drawArc(arcBox, static_cast<int>(startDeg * 16), static_cast<int>(spanDeg * 16));
   const double f = needleFraction(status);
   if (f > 0) {
