@@ -177,7 +177,7 @@ std::optional<std::string> closestFlag(std::string_view word) {
   for (const auto& m : kDiagnosticModes) flags.push_back(m.flag);
   flags.insert(flags.end(), kDesktopFlags.begin(), kDesktopFlags.end());
   flags.insert(flags.end(), kOtherFlags.begin(), kOtherFlags.end());
-  flags.insert(flags.end(), {"--capture-height", "--render-png"});
+  flags.insert(flags.end(), {"--capture-height", "--render-png", "--format", "--follow", "--settings", "--set"});
   // "status" and "-status" are near "--status": compare without the leading dashes too.
   const auto bare = [](std::string_view s) { return s.substr(std::min(s.find_first_not_of('-'), s.size())); };
   std::optional<std::string> best;
