@@ -6,32 +6,92 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace qd {
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
-  const std::string dir = path.has_parent_path() ? path.parent_path().string() : std::string(".");
-  std::string tmpl = dir + "/." + path.filename().string() + ".tmp-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0;
+std::filesystem::path writeTarget(const std::filesystem::path& path) {
+  std::filesystem::path p = path;
+  // The kernel's own limit on links followed in one lookup.
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(p, ec)) return p;
+    auto next = std::filesystem::read_symlink(p, ec);
+    if (ec) return p;
+    p = (next.is_absolute() ? next : p.parent_path() / next).lexically_normal();
+  }
+  return path;  // a loop: the rename then fails or replaces the link, never a stranger
+}
+
+bool isReadOnlyFile(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+namespace {
+
+// A new temporary file in `dir`, named after `name`; its descriptor, or -1.
+int makeTemporary(const std::string& dir, const std::string& name, std::vector<char>& path) {
+  const std::string tmpl = dir + "/." + name + ".tmp-XXXXXX";
+  path.assign(tmpl.begin(), tmpl.end());
+  path.push_back('\0');
+  return ::mkostemp(path.data(), O_CLOEXEC);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
   size_t done = 0;
-  while (ok && done < bytes.size()) {
+  while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
+    if (n <= 0) return false;
     done += static_cast<size_t>(n);
   }
+  return true;
+}
+
+std::string directoryOf(const std::filesystem::path& path) {
+  return path.has_parent_path() ? path.parent_path().string() : std::string(".");
+}
+
+}  // namespace
+
+bool canWriteBeside(const std::filesystem::path& requested, std::size_t bytes) {
+  const std::filesystem::path path = writeTarget(requested);
+  if (isReadOnlyFile(path)) return false;
+  std::vector<char> name;
+  int fd = makeTemporary(directoryOf(path), path.filename().string(), name);
+  if (fd < 0) return false;
+  // Written and synced, not merely allocated: a full disk shows only then.
+  bool ok = writeAll(fd, std::string(bytes, ' ')) && ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  ::unlink(name.data());
+  return ok;
+}
+
+std::string writeFailureText(const std::filesystem::path& path, int error) {
+  if (isReadOnlyFile(writeTarget(path))) return path.filename().string() + " is read-only";
+  return std::strerror(error ? error : EIO);
+}
+
+bool writeFileAtomically(const std::filesystem::path& requested, std::string_view bytes, mode_t mode) {
+  const std::filesystem::path path = writeTarget(requested);
+  if (isReadOnlyFile(path)) {
+    errno = EACCES;
+    return false;
+  }
+  std::vector<char> name;
+  int fd = makeTemporary(directoryOf(path), path.filename().string(), name);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes);
   if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(name.data());
+  if (!ok) {
+    const int err = errno;
+    ::unlink(name.data());
+    errno = err ? err : EIO;
+  }
   return ok;
 }
 

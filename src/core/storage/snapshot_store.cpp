@@ -354,7 +354,7 @@ void SnapshotStore::rewriteLocked(const std::vector<UsageSnapshot>& kept) {
   struct stat st {};
   const mode_t mode = ::stat(url_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   if (!writeFileAtomically(url_, text, mode))
-    AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
+    AppLogger::shared().error("Snapshot rewrite failed: " + writeFailureText(url_, errno));
   // The renamed file has a new identity; the next read decodes it afresh.
   cacheKey_.reset();
 }
