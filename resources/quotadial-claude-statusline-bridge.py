@@ -157,21 +157,54 @@ def readings(payload):
     return out
 
 
+def write_all(fd, data):
+    view = memoryview(data)
+    while view:
+        written = os.write(fd, view)
+        if written <= 0:
+            raise OSError(errno.EIO, "no progress")
+        view = view[written:]
+
+
 def write_atomically(path, data, mode=0o644):
+    """Replaces path in one step; on any failure (a full disk) the temporary file
+    goes too, and path keeps its content."""
     directory = os.path.dirname(path)
     tmp = os.path.join(directory, ".%s.tmp-%d" % (os.path.basename(path), os.getpid()))
     fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_TRUNC | os.O_CLOEXEC, mode)
     try:
-        view = memoryview(data)
-        while view:
-            view = view[os.write(fd, view):]
+        try:
+            write_all(fd, data)
+        finally:
+            os.close(fd)
+        os.replace(tmp, path)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        raise
+
+
+def append_lines(path, data):
+    """Appends whole lines as Quotadial does: a torn last line (no line feed) gets
+    one first, so the new line is not glued to it; a short write (a full disk) is
+    cut off again, so no half line is left for the next append to run into."""
+    fd = os.open(path, os.O_RDWR | os.O_APPEND | os.O_CREAT | os.O_CLOEXEC, 0o644)
+    try:
+        before = os.fstat(fd).st_size
+        if before > 0 and os.pread(fd, 1, before - 1) not in (b"\n", b"\r"):
+            data = b"\n" + data
+        try:
+            write_all(fd, data)
+        except BaseException:
+            try:
+                os.ftruncate(fd, before)
+            except OSError:
+                pass
+            raise
     finally:
         os.close(fd)
-    try:
-        os.replace(tmp, path)
-    except OSError:
-        os.unlink(tmp)
-        raise
 
 
 def take_lock(path):
@@ -235,12 +268,7 @@ def record_snapshots(base, payload, settings, now):
 
         if not lines:
             return
-        data = ("\n".join(lines) + "\n").encode("utf-8")
-        fd = os.open(os.path.join(base, SNAPSHOTS), os.O_WRONLY | os.O_APPEND | os.O_CREAT | os.O_CLOEXEC, 0o644)
-        try:
-            os.write(fd, data)  # one write: O_APPEND keeps it whole
-        finally:
-            os.close(fd)
+        append_lines(os.path.join(base, SNAPSHOTS), ("\n".join(lines) + "\n").encode("utf-8"))
         write_atomically(memory_path, json.dumps(memory).encode("utf-8"))
     finally:
         os.close(lock)

@@ -159,6 +159,37 @@ TEST_F(BridgeTest, ABusyLockSkipsTheLinesButNotTheStatusLine) {
   EXPECT_EQ(readFile(support() / "snapshots.ndjson"), "");
 }
 
+TEST_F(BridgeTest, ALineAfterATornFragmentStartsOnItsOwnLine) {
+  // What a crashed writer or a full disk left behind: half a line, no line feed.
+  const std::string fragment = R"({"id":"5A0C","provider":"claude","timestamp":"2026-12-0)";
+  writeFile(support() / "snapshots.ndjson", fragment);
+  ASSERT_EQ(run(kInput).status, 0);
+  EXPECT_EQ(stored().size(), 2u);
+  const auto text = readFile(support() / "snapshots.ndjson");
+  EXPECT_EQ(text.substr(0, fragment.size() + 1), fragment + "\n");
+  EXPECT_EQ(testing::lines(text).size(), 3u);
+}
+
+TEST_F(BridgeTest, AFullDiskLeavesNoTornLineAndNoTemporaryFiles) {
+  // A file-size limit stands in for a full disk: writes past it fail with EFBIG
+  // after a partial write, as writes past the end of free space do.
+  const std::string longName(700, 'x');
+  const std::string input = R"({"model": {"id": "claude-opus-4-8", "display_name": ")" + longName +
+                            R"("}, "rate_limits": {"five_hour": {"used_percentage": 12.5, "resets_at": 1796880000}}})";
+  const std::string earlier = R"({"earlier":"line"})" "\n";
+  writeFile(support() / "snapshots.ndjson", earlier);
+  const std::string limited =
+      "import resource, runpy, sys; resource.setrlimit(resource.RLIMIT_FSIZE, (512, 512)); "
+      "sys.argv = [sys.argv[1]]; runpy.run_path(sys.argv[0], run_name='__main__')";
+  auto result = runProcess({"/bin/sh", "-c", "python3 -c \"" + limited + "\" \"" + script().string() + "\""},
+                           {{"XDG_DATA_HOME", ""}, {"HOME", (dir_ / "home").string()}}, input, project(), 20);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find(longName), std::string::npos);  // the status line is still drawn
+  EXPECT_EQ(readFile(support() / "snapshots.ndjson"), earlier);
+  for (const auto& entry : std::filesystem::directory_iterator(support()))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+}
+
 TEST_F(BridgeTest, ACopyOutsideTheDataDirectoryUsesTheUsualOne) {
   const auto elsewhere = dir_ / "bin" / ClaudeBridgeFiles::kScriptFileName;
   std::filesystem::create_directories(elsewhere.parent_path());

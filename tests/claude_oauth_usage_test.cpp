@@ -1,8 +1,14 @@
 // The OAuth usage client over libcurl against a scripted local server, with
 // Claude Code's credential file in a temporary Claude home.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -79,7 +85,7 @@ class ClaudeOAuthUsageServerTest : public ::testing::Test {
     endpoints.usageURL = server_->url("/api/oauth/usage");
     endpoints.tokenURLs = {server_->url("/primary/v1/oauth/token"), server_->url("/fallback/v1/oauth/token")};
     endpoints.usageTimeoutSeconds = 1;
-    endpoints.tokenTimeoutSeconds = 1;
+    endpoints.tokenTimeoutSeconds = tokenTimeout_;
     client_ = std::make_unique<ClaudeOAuthUsage>(
         endpoints, std::make_shared<CurlHttpClient>(),
         std::make_shared<ClaudeCredentialFile>(credentialFile(), backupFile()), loop_);
@@ -112,6 +118,24 @@ class ClaudeOAuthUsageServerTest : public ::testing::Test {
     return readFile(home_ / "app.log");
   }
 
+  // Runs `change` once the token endpoint has received its request, while the
+  // answer is held back (a "delay" in the script): what another program does
+  // to the credential file while Quotadial's refresh is in flight.
+  std::thread whileTokenRequestInFlight(std::function<void()> change) {
+    return std::thread([this, change = std::move(change)] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      // The raw log: its last line may still be half written.
+      while (readFile(server_->requestLog()).find("/oauth/token\"") == std::string::npos &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      change();
+    });
+  }
+
+  Json stored() const { return Json::parse(readFile(credentialFile())); }
+  std::filesystem::path pendingFile() const { return home_ / "support" / "claude-credentials-pending.json"; }
+
+  double tokenTimeout_ = 1;
   TempDir home_;
   ManualClock clock_;
   ManualMainLoop loop_{clock_};
@@ -336,23 +360,211 @@ TEST_F(ClaudeOAuthUsageServerTest, CredentialContainingASingleQuoteIsWrittenBack
   EXPECT_TRUE(client_->isPooledAccount());
 }
 
-TEST_F(ClaudeOAuthUsageServerTest, UnwritableCredentialIsARefreshFailureAfterThreeAttempts) {
-  if (::geteuid() == 0) {
-    // Permissions do not stop root: put the file behind a name too long for the
-    // temporary file of an atomic replace, which fails the same way.
-    const auto target = home_ / "store" / std::string(245, 'c');
-    writeFile(target, credentialJson(kNow));
-    std::filesystem::create_symlink(target, credentialFile());
-  } else {
+TEST_F(ClaudeOAuthUsageServerTest, UnwritableCredentialIsNeverRefreshed) {
+  struct Case {
+    std::string name;
+    std::function<void()> block;
+  };
+  const std::vector<Case> cases = {
+      // Permissions do not stop root: a file made read-only is refused by the
+      // write-back itself, and a link target whose temporary sibling name is too
+      // long fails like a read-only folder or a full disk.
+      {"read-only file", [&] { ::chmod(credentialFile().c_str(), 0400); }},
+      {"unwritable folder",
+       [&] {
+         const auto target = home_ / "store" / std::string(245, 'c');
+         writeFile(target, readFile(credentialFile()));
+         std::filesystem::remove(credentialFile());
+         std::filesystem::create_symlink(target, credentialFile());
+       }},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(claudeHome());
+    std::filesystem::remove_all(home_ / "store");
     writeFile(credentialFile(), credentialJson(kNow));
-    ::chmod(claudeHome().c_str(), 0500);
+    c.block();
+    const std::string before = readFile(credentialFile());
+    startServer({answer(200, kUsageDocument)}, {tokenAnswer("at-new-0002", "rt-new-0002")});
+    EXPECT_TRUE(fetch().empty()) << c.name;
+    // The refresh token was never sent, so the server did not retire it.
+    EXPECT_TRUE(requestsTo("/oauth/token").empty()) << c.name;
+    EXPECT_EQ(client_->lastStatus(), Status::refreshFailed("credential file not writable")) << c.name;
+    EXPECT_EQ(client_->lastStatus()->label(), "token refresh failed: credential file not writable");
+    EXPECT_EQ(client_->credentialWarning(), ClaudeOAuthUsage::kNotWritableWarning) << c.name;
+    EXPECT_EQ(readFile(credentialFile()), before) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(pendingFile())) << c.name;
+    ::chmod(credentialFile().c_str(), 0600);
   }
-  startServer({answer(200, kUsageDocument)}, {tokenAnswer("at-new-0002", "rt-new-0002")});
-  EXPECT_TRUE(fetch().empty());
-  ::chmod(claudeHome().c_str(), 0700);
-  EXPECT_EQ(client_->lastStatus(), Status::refreshFailed("credential write"));
-  EXPECT_NE(logText().find("Claude OAuth refresh: credential write-back FAILED after retries"), std::string::npos);
+  EXPECT_NE(logText().find("ERROR Claude OAuth refresh skipped: Claude Code's credential file cannot be written"),
+            std::string::npos);
   EXPECT_TRUE(requestsTo("/api/oauth/usage").empty());
+}
+
+TEST_F(ClaudeOAuthUsageServerTest, AFailedWriteBackKeepsTheRotatedCredentialAndRetriesIt) {
+  tokenTimeout_ = 10;
+  writeFile(credentialFile(), credentialJson(kNow));
+  ::chmod(credentialFile().c_str(), 0600);
+  startServer({answer(200, kUsageDocument)}, {answer(200, Json{{"access_token", "at-new-0002"},
+                                                               {"refresh_token", "rt-new-0002"},
+                                                               {"expires_in", 28800}}.dump(), 1.0)});
+  // The file turns read-only after the check and before the write-back.
+  auto blocker = whileTokenRequestInFlight([&] { ::chmod(credentialFile().c_str(), 0400); });
+  EXPECT_EQ(fetch().size(), 3u);
+  blocker.join();
+
+  // The new access token is used at once; the rotated refresh token is kept, 0600.
+  EXPECT_EQ(requestsTo("/api/oauth/usage")[0]["headers"]["Authorization"], "Bearer at-new-0002");
+  EXPECT_EQ(stored()["claudeAiOauth"]["refreshToken"], "rt-old-0001");
+  ASSERT_TRUE(std::filesystem::exists(pendingFile()));
+  EXPECT_EQ(Json::parse(readFile(pendingFile()))["claudeAiOauth"]["refreshToken"], "rt-new-0002");
+  struct stat st {};
+  ASSERT_EQ(::stat(pendingFile().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(client_->credentialWarning(), ClaudeOAuthUsage::kPendingWarning);
+  EXPECT_NE(logText().find("ERROR Claude OAuth refresh: credential write-back failed; kept the new credential in "
+                           "Quotadial's folder and will retry"),
+            std::string::npos);
+
+  // Still read-only at the next fetch: the kept credential serves, no new refresh.
+  EXPECT_EQ(fetch(kNow + 300).size(), 3u);
+  EXPECT_EQ(requestsTo("/oauth/token").size(), 1u);
+  EXPECT_EQ(requestsTo("/api/oauth/usage")[1]["headers"]["Authorization"], "Bearer at-new-0002");
+
+  // Writable again: the next fetch writes it back and forgets the kept copy.
+  ::chmod(credentialFile().c_str(), 0600);
+  EXPECT_EQ(fetch(kNow + 600).size(), 3u);
+  EXPECT_EQ(stored()["claudeAiOauth"]["refreshToken"], "rt-new-0002");
+  EXPECT_EQ(stored()["claudeAiOauth"]["accessToken"], "at-new-0002");
+  EXPECT_EQ(stored()["mcpOAuth"]["server"]["token"], "keep-me");
+  EXPECT_FALSE(std::filesystem::exists(pendingFile()));
+  EXPECT_EQ(client_->credentialWarning(), std::nullopt);
+  EXPECT_NE(logText().find("INFO Claude OAuth: wrote back the refreshed credential kept in Quotadial's folder"),
+            std::string::npos);
+  EXPECT_EQ(requestsTo("/oauth/token").size(), 1u);
+}
+
+TEST_F(ClaudeOAuthUsageServerTest, AKeptCredentialGivesWayToANewerOneFromClaudeCode) {
+  tokenTimeout_ = 10;
+  writeFile(credentialFile(), credentialJson(kNow));
+  startServer({answer(200, kUsageDocument)}, {answer(200, Json{{"access_token", "at-new-0002"},
+                                                               {"refresh_token", "rt-new-0002"},
+                                                               {"expires_in", 28800}}.dump(), 1.0)});
+  auto blocker = whileTokenRequestInFlight([&] { ::chmod(credentialFile().c_str(), 0400); });
+  EXPECT_EQ(fetch().size(), 3u);
+  blocker.join();
+  ASSERT_TRUE(std::filesystem::exists(pendingFile()));
+
+  // Claude Code logs in again (or refreshes) and writes its own credential.
+  ::chmod(credentialFile().c_str(), 0600);
+  const std::string claudeCode = R"({"claudeAiOauth": {"accessToken": "at-cc-0003", "refreshToken": "rt-cc-0003",
+                                      "expiresAt": )" + std::to_string(static_cast<long long>((kNow + 3600) * 1000)) + "}}";
+  writeFile(credentialFile(), claudeCode);
+  EXPECT_EQ(fetch(kNow + 300).size(), 3u);
+  EXPECT_EQ(readFile(credentialFile()), claudeCode);
+  EXPECT_FALSE(std::filesystem::exists(pendingFile()));
+  EXPECT_EQ(client_->credentialWarning(), std::nullopt);
+  EXPECT_EQ(requestsTo("/api/oauth/usage")[1]["headers"]["Authorization"], "Bearer at-cc-0003");
+}
+
+TEST_F(ClaudeOAuthUsageServerTest, ClaudeCodeRefreshingMeanwhileKeepsItsTokens) {
+  tokenTimeout_ = 10;
+  writeFile(credentialFile(), credentialJson(kNow));
+  startServer({answer(200, kUsageDocument)}, {answer(200, Json{{"access_token", "at-new-0002"},
+                                                               {"refresh_token", "rt-new-0002"},
+                                                               {"expires_in", 28800}}.dump(), 1.0)});
+  const std::string claudeCode = R"({"claudeAiOauth": {"accessToken": "at-cc-0003", "refreshToken": "rt-cc-0003",
+                                      "expiresAt": )" + std::to_string(static_cast<long long>((kNow + 28800) * 1000)) +
+                                 R"(, "subscriptionType": "max"}})";
+  auto claude = whileTokenRequestInFlight([&] { writeFile(credentialFile(), claudeCode); });
+  EXPECT_EQ(fetch().size(), 3u);
+  claude.join();
+  EXPECT_EQ(readFile(credentialFile()), claudeCode);
+  EXPECT_EQ(requestsTo("/api/oauth/usage")[0]["headers"]["Authorization"], "Bearer at-cc-0003");
+  EXPECT_FALSE(std::filesystem::exists(pendingFile()));
+  EXPECT_NE(logText().find("INFO Claude OAuth refresh: Claude Code refreshed the credential meanwhile; keeping its "
+                           "version"),
+            std::string::npos);
+}
+
+TEST_F(ClaudeOAuthUsageServerTest, TokenLifetimesOutOfRangeAreWrittenAsExpiringNow) {
+  const auto nowMs = static_cast<long long>(kNow * 1000);
+  struct Case {
+    std::string expiresIn;
+    long long expected;
+  };
+  const std::vector<Case> cases = {
+      {"1e300", nowMs},
+      {"-5", nowMs},
+      {"0", nowMs},
+      {"31708800", nowMs},  // 367 days
+      {"31622400", nowMs + 31'622'400'000LL},  // 366 days: the longest believed
+      {"28800", nowMs + 28'800'000LL},
+  };
+  for (const auto& c : cases) {
+    writeFile(credentialFile(), credentialJson(kNow));
+    startServer({answer(200, kUsageDocument)},
+                {answer(200, R"({"access_token": "at-new-0002", "refresh_token": "rt-new-0002", "expires_in": )" +
+                                 c.expiresIn + "}")});
+    EXPECT_EQ(fetch().size(), 3u) << c.expiresIn;
+    const auto written = stored()["claudeAiOauth"]["expiresAt"];
+    ASSERT_TRUE(written.is_number_integer()) << c.expiresIn;
+    EXPECT_EQ(written.get<long long>(), c.expected) << c.expiresIn;
+    EXPECT_EQ(stored()["claudeAiOauth"]["refreshToken"], "rt-new-0002") << c.expiresIn;
+  }
+  EXPECT_NE(logText().find("WARN Claude OAuth refresh: token lifetime out of range; recorded as expiring now"),
+            std::string::npos);
+}
+
+// The client id must be the one Claude Code itself refreshes this credential with.
+std::optional<std::string> clientIdAfterTokenURL(std::string_view text) {
+  const std::string_view tokenURL = R"(TOKEN_URL:"https://platform.claude.com/v1/oauth/token")";
+  const auto at = text.find(tokenURL);
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view key = R"(CLIENT_ID:")";
+  const auto id = text.find(key, at);
+  if (id == std::string_view::npos || id - at > 2000) return std::nullopt;
+  const auto start = id + key.size();
+  const auto end = text.find('"', start);
+  if (end == std::string_view::npos) return std::nullopt;
+  return std::string(text.substr(start, end - start));
+}
+
+TEST(ClaudeOAuthClientId, IsTheOneClaudeCodeRefreshesWith) {
+  const auto fixture = readFile(std::filesystem::path(QUOTADIAL_TEST_FIXTURES_DIR) / "claude-code-oauth-config.txt");
+  EXPECT_EQ(clientIdAfterTokenURL(fixture), std::string(ClaudeOAuthUsage::kClientId));
+  EXPECT_EQ(std::string(ClaudeOAuthUsage::kClientId), "9d1c250a-e61b-44d9-88ed-5944d1962f5e");
+}
+
+TEST(ClaudeOAuthClientId, MatchesTheInstalledClaudeCode) {
+  // Claude Code from npm: the cache the developers install it into, or one named
+  // by QUOTADIAL_CLAUDE_CODE_BINARY.
+  std::vector<std::filesystem::path> candidates;
+  if (const char* named = std::getenv("QUOTADIAL_CLAUDE_CODE_BINARY")) candidates.emplace_back(named);
+  // The account's own home: the tests' HOME points into a sandbox.
+  if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir)
+    candidates.push_back(std::filesystem::path(user->pw_dir) /
+                         ".cache/quotadial-npm/node_modules/@anthropic-ai/claude-code/bin/claude.exe");
+  std::optional<std::filesystem::path> binary;
+  for (const auto& c : candidates)
+    if (std::filesystem::is_regular_file(c)) {
+      binary = c;
+      break;
+    }
+  if (!binary) GTEST_SKIP() << "Claude Code is not installed (npm install --prefix ~/.cache/quotadial-npm "
+                               "@anthropic-ai/claude-code)";
+  // Read in slices with an overlap, so the configuration object is found whole.
+  std::ifstream in(*binary, std::ios::binary);
+  std::string window;
+  std::optional<std::string> found;
+  std::vector<char> slice(16 << 20);
+  while (!found && in) {
+    in.read(slice.data(), static_cast<std::streamsize>(slice.size()));
+    window.append(slice.data(), static_cast<size_t>(in.gcount()));
+    found = clientIdAfterTokenURL(window);
+    if (window.size() > 8192) window.erase(0, window.size() - 8192);
+  }
+  ASSERT_TRUE(found) << "no OAuth configuration in " << *binary;
+  EXPECT_EQ(*found, ClaudeOAuthUsage::kClientId);
 }
 
 TEST(ClaudeOAuthEndpoints, EnvironmentOverridesTheDefaults) {

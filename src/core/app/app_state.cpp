@@ -58,6 +58,10 @@ struct AppState::ComputeCache {
   SnapshotList source;  // the store's list the entries below were made from
   std::set<Provider> enabled;
   SnapshotList working;
+  // Readings left out for being stamped in the future: how many, and the earliest
+  // (the working set is rebuilt once the clock comes near it).
+  size_t futureStamped = 0;
+  std::optional<Timestamp> firstFutureStamp;
   struct Series {
     std::vector<UsageSnapshot> currentRun;  // time-ordered samples since the last reset
   };
@@ -476,21 +480,27 @@ ForecastBundle AppState::computeBundle(const AppSettings& S, const std::vector<P
     if (!all) all = std::make_shared<const std::vector<UsageSnapshot>>();
     std::set<Provider> enabled(S.enabledProviders.begin(), S.enabledProviders.end());
     SnapshotList W;
-    if (all == cache.source && enabled == cache.enabled && cache.working) {
+    const bool futureStillAhead = !cache.firstFutureStamp || isFutureStamp(*cache.firstFutureStamp, now);
+    if (all == cache.source && enabled == cache.enabled && cache.working && futureStillAhead) {
       W = cache.working;
     } else {
-      bool everyProvider = true;
-      for (const UsageSnapshot& s : *all)
-        if (!enabled.contains(s.provider)) {
-          everyProvider = false;
-          break;
+      const auto keep = [&](const UsageSnapshot& s) { return enabled.contains(s.provider) && !isFutureStamped(s, now); };
+      cache.futureStamped = 0;
+      cache.firstFutureStamp.reset();
+      bool everything = true;
+      for (const UsageSnapshot& s : *all) {
+        if (isFutureStamped(s, now)) {
+          ++cache.futureStamped;
+          if (!cache.firstFutureStamp || s.timestamp < *cache.firstFutureStamp) cache.firstFutureStamp = s.timestamp;
         }
-      if (everyProvider) {
+        if (!keep(s)) everything = false;
+      }
+      if (everything) {
         W = all;
       } else {
         auto filtered = std::make_shared<std::vector<UsageSnapshot>>();
         for (const UsageSnapshot& s : *all)
-          if (enabled.contains(s.provider)) filtered->push_back(s);
+          if (keep(s)) filtered->push_back(s);
         W = filtered;
       }
       cache.source = all;
@@ -499,6 +509,7 @@ ForecastBundle AppState::computeBundle(const AppSettings& S, const std::vector<P
       cache.series.clear();
       cache.windows.clear();
     }
+    bundle.futureStamped = cache.futureStamped;
     // Estimates are recomputed every time; the stored part keeps its cache.
     SnapshotList augmented = W;
     if (claudeEnabled && options_.stages.augmentWorkingSet) augmented = options_.stages.augmentWorkingSet(W, S, now);
@@ -581,6 +592,7 @@ void AppState::apply(ForecastBundle bundle, const AppSettings& S, Timestamp now)
       changes |= StateChange::workingSnapshots;
     }
   }
+  futureStamped_ = bundle.futureStamped;
   if (bundle.forecasts != forecasts_) {
     forecasts_ = std::move(bundle.forecasts);
     changes |= StateChange::forecasts;
@@ -944,6 +956,7 @@ void AppState::setBasis(ForecastBasis basis) {
 std::string AppState::installClaudeBridge() {
   if (!options_.stages.installBridge) return "The Claude bridge installer is not part of this build.";
   const LiveStages::BridgeOutcome outcome = options_.stages.installBridge();
+  if (outcome.failed) return outcome.message;
   updateSettings([&](AppSettings& s) { s.previousClaudeStatusLineCommand = outcome.previousStatusLineCommand; });
   updateSettings([](AppSettings& s) { s.claudeBridgeInstalled = true; });
   return outcome.message;
@@ -952,6 +965,7 @@ std::string AppState::installClaudeBridge() {
 std::string AppState::uninstallClaudeBridge() {
   if (!options_.stages.uninstallBridge) return "The Claude bridge installer is not part of this build.";
   const LiveStages::BridgeOutcome outcome = options_.stages.uninstallBridge();
+  if (outcome.failed) return outcome.message;
   updateSettings([](AppSettings& s) { s.previousClaudeStatusLineCommand.reset(); });
   updateSettings([](AppSettings& s) { s.claudeBridgeInstalled = false; });
   return outcome.message;
@@ -1023,6 +1037,8 @@ std::string AppState::diagnosticsText() const {
   if (claudeUsesApiKey()) lines.push_back("claude login: API key (no plan limits; spend from transcripts)");
   if (history_)
     for (const std::string& note : history_->pricingNotes()) lines.push_back(note);
+  if (futureStamped_ > 0)
+    lines.push_back("readings stamped in the future (ignored): " + std::to_string(futureStamped_));
   if (auto err = AppLogger::shared().lastError()) lines.push_back("last error: " + *err);
 
   std::string text;

@@ -48,6 +48,8 @@ struct ForecastBundle {
   std::map<Provider, CalibratedProjection> calibrated;
   std::vector<Recommendation> recommendations;
   std::optional<ClaudeCurrentSettings> claudeCurrent;
+  // Stored readings left out of `snapshots` for a timestamp in the future.
+  size_t futureStamped = 0;
 };
 
 // Which published properties changed in one announcement (a bit set).
@@ -89,6 +91,7 @@ struct LiveStages {
   struct BridgeOutcome {
     std::string message;                                // shown to the user
     std::optional<std::string> previousStatusLineCommand;  // what the bridge replaced (install only)
+    bool failed = false;  // nothing changed on disk; the settings keep their record
   };
   std::function<BridgeOutcome()> installBridge;
   std::function<BridgeOutcome()> uninstallBridge;
@@ -291,6 +294,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
   AppSettings settings_;
   std::optional<ClaudeCurrentSettings> claudeCurrent_;
   SnapshotList working_;
+  size_t futureStamped_ = 0;  // of the last applied bundle; shown in the diagnostics
   ForecastMap forecasts_;
   std::map<Provider, PaceResult> paces_;
   std::vector<Recommendation> recommendations_;

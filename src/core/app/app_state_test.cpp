@@ -135,6 +135,27 @@ TEST_F(AppStateTest, FirstRefreshPublishesForecastsAndStampsLastRefresh) {
   EXPECT_EQ(state->workingSnapshots().size(), 2u);
 }
 
+TEST_F(AppStateTest, AReadingStampedInTheFutureIsIgnoredUntilItsTimeComes) {
+  // A skewed clock or a hand-edited file: one reading a day ahead at 97 %.
+  store({snapshot(Provider::claude, WindowKind::fiveHour, at(-3600), 20, at(7200), 300, SnapshotSource::claudeOAuth),
+         snapshot(Provider::claude, WindowKind::fiveHour, at(86400), 97, at(90000), 300, SnapshotSource::claudeOAuth),
+         snapshot(Provider::claude, WindowKind::fiveHour, at(0), 30, at(7200), 300, SnapshotSource::claudeOAuth),
+         // A few minutes ahead is clock skew, and counts.
+         snapshot(Provider::claude, WindowKind::fiveHour, at(240), 31, at(7200), 300, SnapshotSource::claudeOAuth)});
+  auto state = make();
+  settle(*state);
+  ASSERT_TRUE(state->forecast(Provider::claude, WindowKind::fiveHour));
+  EXPECT_EQ(state->forecast(Provider::claude, WindowKind::fiveHour)->currentUsedPercent, 31);
+  EXPECT_EQ(state->workingSnapshots().size(), 3u);
+  EXPECT_NE(state->diagnosticsText().find("\nreadings stamped in the future (ignored): 1"), std::string::npos);
+
+  clock.advance(86400);
+  state->refresh();
+  settle(*state);
+  EXPECT_EQ(state->forecast(Provider::claude, WindowKind::fiveHour)->currentUsedPercent, 97);
+  EXPECT_EQ(state->diagnosticsText().find("stamped in the future"), std::string::npos);
+}
+
 TEST_F(AppStateTest, AnUnchangedSecondRefreshWakesNoObserverAndKeepsLastRefresh) {
   store({snapshot(Provider::codex, WindowKind::fiveHour, at(-3600), 20, at(7200), 300),
          snapshot(Provider::codex, WindowKind::fiveHour, at(0), 30, at(7200), 300)});

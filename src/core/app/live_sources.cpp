@@ -44,7 +44,8 @@ void attachClaudeStages(LiveStages& stages, std::shared_ptr<ClaudeOAuthUsage> oa
     return NotificationManager::Overage{extra->enabled, extra->usedGBP, extra->limitGBP};
   };
   auto toOutcome = [](const ClaudeStatusLineBridgeInstaller::Outcome& o) {
-    return LiveStages::BridgeOutcome{o.message, o.status.previousCommand};
+    return LiveStages::BridgeOutcome{o.message, o.status.previousCommand,
+                                     o.status.state == ClaudeBridgeStatus::State::error};
   };
   stages.installBridge = [toOutcome] { return toOutcome(ClaudeStatusLineBridgeInstaller::install()); };
   stages.uninstallBridge = [toOutcome] { return toOutcome(ClaudeStatusLineBridgeInstaller::uninstall()); };

@@ -49,4 +49,18 @@ inline constexpr const char* claudeTranscript = "claude.transcript";
 inline constexpr const char* demo = "demo";
 }  // namespace SnapshotSource
 
+// How far ahead of the clock a reading's timestamp may be and still count: small
+// skews between the bridge's clock and ours pass, a reading stamped a day ahead
+// (a wrong clock, a hand-edited file) does not win over every newer correct one.
+inline constexpr double kFutureStampToleranceSeconds = 300;
+
+// Stamped more than the tolerance after `now`: ignored by the forecasts, the
+// title and the newest-reading checks until the clock reaches it.
+[[nodiscard]] inline bool isFutureStamp(Timestamp stamp, Timestamp now) {
+  return secondsBetween(now, stamp) > kFutureStampToleranceSeconds;
+}
+[[nodiscard]] inline bool isFutureStamped(const UsageSnapshot& s, Timestamp now) {
+  return isFutureStamp(s.timestamp, now);
+}
+
 }  // namespace qd

@@ -1,5 +1,6 @@
 #include "storage/settings_store.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -206,7 +207,9 @@ AppSettings SettingsStore::load() {
 bool SettingsStore::save(const AppSettings& settings) {
   auto text = encodeSettings(settings);
   if (!text) return false;
-  return writeFileAtomically(url_, *text);
+  if (writeFileAtomically(url_, *text)) return true;
+  AppLogger::shared().error("Settings save failed: " + writeFailureText(url_, errno));
+  return false;
 }
 
 }  // namespace qd

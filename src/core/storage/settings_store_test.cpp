@@ -1,6 +1,7 @@
 #include "storage/settings_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
@@ -130,6 +131,27 @@ TEST(SettingsStoreTest, LoadIsForgivingAndSaveIsAtomic) {
   ASSERT_TRUE(store.save(s));
   EXPECT_EQ(store.load(), s);
   EXPECT_FALSE(SettingsStore(dir / "missing-dir" / "x" / "settings.json").load().demoMode);
+}
+
+TEST(SettingsStoreTest, SaveWritesThroughALinkAndRefusesAReadOnlyFile) {
+  testing::TempDir dir;
+  AppLogger::shared().setFileURL(dir / "app.log");
+  std::filesystem::create_directories(dir / "dotfiles");
+  std::filesystem::create_symlink(dir / "dotfiles" / "quotadial.json", dir / "settings.json");
+  SettingsStore store(dir / "settings.json");
+  AppSettings s;
+  s.retentionDays = 12;
+  ASSERT_TRUE(store.save(s));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "settings.json"));
+  EXPECT_EQ(SettingsStore(dir / "dotfiles" / "quotadial.json").load(), s);
+
+  ::chmod((dir / "dotfiles" / "quotadial.json").c_str(), 0444);
+  s.retentionDays = 13;
+  EXPECT_FALSE(store.save(s));
+  EXPECT_EQ(store.load().retentionDays, 12);
+  AppLogger::shared().flush();
+  EXPECT_NE(readWholeFile(dir / "app.log").value_or("").find("ERROR Settings save failed: settings.json is read-only"),
+            std::string::npos);
 }
 
 }  // namespace

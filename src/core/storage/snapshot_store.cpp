@@ -678,7 +678,7 @@ void SnapshotStore::pruneCopying(int retentionDays, Timestamp now) {
   if (copied < 0) return;
   writer.sync();
   if (!writer.ok()) {
-    AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
+    AppLogger::shared().error("Snapshot rewrite failed: " + writeFailureText(url_, errno));
     return;
   }
 
@@ -709,7 +709,7 @@ void SnapshotStore::pruneFinishing(AtomicFileWriter& writer, const struct stat& 
   ::close(fd);
   if (rest < 0) return;
   if (!writer.commit())
-    AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
+    AppLogger::shared().error("Snapshot rewrite failed: " + writeFailureText(url_, errno));
 }
 
 void SnapshotStore::clearLocked() {
@@ -719,7 +719,7 @@ void SnapshotStore::clearLocked() {
   struct stat st {};
   const mode_t mode = ::stat(url_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   if (!writeFileAtomically(url_, "", mode))
-    AppLogger::shared().warn(std::string("Snapshot rewrite failed: ") + std::strerror(errno ? errno : EIO));
+    AppLogger::shared().error("Snapshot rewrite failed: " + writeFailureText(url_, errno));
 }
 
 void SnapshotStore::prune(int retentionDays, Timestamp now) {

@@ -17,6 +17,7 @@
 
 #include "storage/atomic_file.h"
 #include "storage/json_lines.h"
+#include "utilities/app_logger.h"
 #include "testing/temp_dir.h"
 
 extern char** environ;
@@ -209,6 +210,35 @@ TEST_F(SnapshotStoreTest, PruneLeavesAnUnreadableFileAlone) {
   store.prune(30, t0);
   EXPECT_TRUE(std::filesystem::is_directory(file));
   EXPECT_TRUE(store.all()->empty());
+}
+
+TEST_F(SnapshotStoreTest, PruneAndClearWriteThroughALinkAndRefuseAReadOnlyFile) {
+  // The history kept in a synced folder behind a link stays there.
+  const auto real = dir / "synced" / "history.ndjson";
+  std::filesystem::create_directories(real.parent_path());
+  std::filesystem::create_symlink("synced/history.ndjson", file);
+  SnapshotStore store(file);
+  store.append({snap(t0), snap(addSeconds(t0, -40 * 86400.0))});
+  store.prune(30, addSeconds(t0, 60));
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+  EXPECT_EQ(fileText(real), lineOf((*store.all())[0]));
+  store.clear();
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+  EXPECT_EQ(fileText(real), "");
+
+  // A file the user made read-only is refused, for root too, and says why.
+  testing::TempDir logDir;
+  AppLogger::shared().setFileURL(logDir / "app.log");
+  store.append(snap(t0));
+  ::chmod(real.c_str(), 0444);
+  const std::string before = fileText(real);
+  store.clear();
+  EXPECT_EQ(fileText(real), before);
+  EXPECT_EQ(store.all()->size(), 1u);
+  AppLogger::shared().flush();
+  EXPECT_NE(fileText(logDir / "app.log").find("ERROR Snapshot rewrite failed: snapshots.ndjson is read-only"),
+            std::string::npos);
+  ::chmod(real.c_str(), 0644);
 }
 
 TEST_F(SnapshotStoreTest, ClearLeavesAnEmptyFile) {

@@ -111,11 +111,13 @@ void calibrate(const UsageSnapshot& s, const ClaudeStageContext& context) {
   if (!isLiveSource(s.source) || !s.resetAt || !s.windowDurationMins || !(*s.windowDurationMins > 0) ||
       !(s.usedPercent > 0))
     return;
-  std::optional<WindowAnchor>* slot = nullptr;
+  // `weekly` is a per-model window (Sonnet only): its percentage is not the
+  // overall week's, and calibrating `sevenDay` from it would flip the anchor
+  // between the two figures at every reading.
+  if (s.windowKind != WindowKind::fiveHour && s.windowKind != WindowKind::sevenDay) return;
   Anchor anchor = loadAnchor(context.anchorFile()).value_or(Anchor{});
-  if (s.windowKind == WindowKind::fiveHour) slot = &anchor.fiveHour;
-  else if (s.windowKind == WindowKind::sevenDay || s.windowKind == WindowKind::weekly) slot = &anchor.sevenDay;
-  const std::optional<WindowAnchor> existing = slot ? *slot : anchor.sevenDay;
+  std::optional<WindowAnchor>* slot = s.windowKind == WindowKind::fiveHour ? &anchor.fiveHour : &anchor.sevenDay;
+  const std::optional<WindowAnchor> existing = *slot;
   // Times in the file have whole seconds, so "as old as the anchor" is judged to the second.
   if (existing && floorToSecond(existing->capturedAt) >= floorToSecond(s.timestamp)) return;
   if (existing && (s.usedPercent <= existing->usedPercent - 12 ||
@@ -130,7 +132,7 @@ void calibrate(const UsageSnapshot& s, const ClaudeStageContext& context) {
   }
   const Timestamp windowStart = addSeconds(*s.resetAt, -*s.windowDurationMins * 60);
   const int64_t tokens = context.tokens(windowStart);
-  if (tokens < 1 || !slot) return;
+  if (tokens < 1) return;
   *slot = WindowAnchor{s.usedPercent, s.usedPercent / static_cast<double>(tokens), *s.resetAt,
                        *s.windowDurationMins, floorToSecond(s.timestamp)};
   saveAnchor(context.anchorFile(), anchor);
@@ -166,7 +168,7 @@ std::vector<UsageSnapshot> estimatedSnapshots(const ClaudeStageContext& context,
 
 std::vector<UsageSnapshot> estimatesToAdd(const std::vector<UsageSnapshot>& snapshots, const ClaudeStageContext& context,
                                           Timestamp now) {
-  for (WindowKind kind : {WindowKind::fiveHour, WindowKind::sevenDay, WindowKind::weekly}) {
+  for (WindowKind kind : {WindowKind::fiveHour, WindowKind::sevenDay}) {
     auto it = std::find_if(snapshots.begin(), snapshots.end(),
                            [&](const UsageSnapshot& s) { return isFreshLive(s, kind, now); });
     if (it != snapshots.end()) calibrate(*it, context);

@@ -48,7 +48,7 @@ struct WindowAnchor {
 
 struct Anchor {
   std::optional<WindowAnchor> fiveHour;
-  std::optional<WindowAnchor> sevenDay;  // also calibrated by `weekly` readings
+  std::optional<WindowAnchor> sevenDay;  // never from `weekly` (Sonnet-only) readings
   bool operator==(const Anchor&) const = default;
 };
 

@@ -117,10 +117,40 @@ TEST_F(EstimatorTest, ReadingsThatCannotCalibrate) {
   EXPECT_TRUE(ClaudeEstimator::estimatedSnapshots(context, ts).empty());
 }
 
+TEST_F(EstimatorTest, SonnetOnlyWeeklyReadingsNeverCalibrateTheOverallWeek) {
+  // Two hours of OAuth fetches (every 5 minutes: the overall week at 40 %, the
+  // Sonnet-only week at 5 %) and bridge readings of the overall week in between,
+  // recomputed every 30 seconds over the growing store.
+  events.emplace(at("2025-03-01T00:00:00Z"), 10'000);
+  const Timestamp reset = at("2025-03-05T00:00:00Z");
+  const Timestamp start = at("2025-03-03T10:00:00Z");
+  std::vector<UsageSnapshot> store;
+  for (int step = 0; step < 240; ++step) {
+    const Timestamp now = addSeconds(start, 30.0 * step);
+    if (step % 10 == 0) {
+      store.push_back(live(WindowKind::sevenDay, 40, now, reset, 10080));
+      store.push_back(live(WindowKind::weekly, 5, now, reset, 10080));
+    }
+    if (step % 10 == 3) store.push_back(live(WindowKind::sevenDay, 40, now, reset, 10080, SnapshotSource::claudeStatusLine));
+    (void)ClaudeEstimator::augmentClaude(store, context, now);
+  }
+  const Timestamp t = addSeconds(start, 7200);
+  EXPECT_EQ(log.size(), 0u) << log.front();
+  const auto anchor = ClaudeEstimator::loadAnchor(context.anchorFile());
+  ASSERT_TRUE(anchor && anchor->sevenDay);
+  EXPECT_DOUBLE_EQ(anchor->sevenDay->usedPercent, 40);
+  EXPECT_DOUBLE_EQ(anchor->sevenDay->pctPerToken, 0.004);
+
+  // Alone, a Sonnet-only reading calibrates nothing.
+  fs::remove(context.anchorFile());
+  ClaudeEstimator::calibrate(live(WindowKind::weekly, 5, t, reset, 10080), context);
+  EXPECT_FALSE(fs::exists(context.anchorFile()));
+}
+
 TEST_F(EstimatorTest, WeeklyEstimateRunsOnWithinTheWindowAndRollsOverAfterIt) {
   // Anchor: 30% of the week at 2025-03-01, reset on 2025-03-02, 1000 tokens in the window.
   events.emplace(at("2025-02-24T00:00:00Z"), 1000);
-  ClaudeEstimator::calibrate(live(WindowKind::weekly, 30, at("2025-03-01T00:00:00Z"), at("2025-03-02T00:00:00Z"), 10080),
+  ClaudeEstimator::calibrate(live(WindowKind::sevenDay, 30, at("2025-03-01T00:00:00Z"), at("2025-03-02T00:00:00Z"), 10080),
                              context);
   ASSERT_TRUE(ClaudeEstimator::loadAnchor(context.anchorFile())->sevenDay);
   events.emplace(at("2025-03-01T06:00:00Z"), 100);  // 100 tokens × 0.03 = 3 points since the anchor

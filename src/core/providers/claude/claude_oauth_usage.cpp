@@ -21,6 +21,12 @@ namespace {
 constexpr double kRefreshLeadSeconds = 60;
 constexpr double kRefreshBackoffSeconds = 900;
 constexpr int kWriteAttempts = 3;
+// A token lifetime outside (0, one year] is not believed: the credential is then
+// written as expiring now, so Claude Code (and the next fetch) refresh it again
+// with the rotated refresh token instead of trusting a nonsense date.
+constexpr double kMaxTokenLifetimeSeconds = 366.0 * 86400;
+// Room asked of the credential's folder beyond the document itself.
+constexpr std::size_t kWriteProbeSlack = 4096;
 // Numbers above this are milliseconds since 1970, at or below it seconds.
 constexpr double kMillisecondThreshold = 5'000'000'000.0;
 
@@ -152,7 +158,38 @@ struct ClaudeOAuthUsage::Credential {
   std::optional<std::string> refreshToken;
   Timestamp expiresAt;
   OJson raw;  // the whole document, so a write-back keeps every key
+  // The file's document this credential was taken from (differs from `raw` for
+  // one kept for write-back).
+  OJson onDisk;
 };
+
+namespace {
+
+// Claude Code refreshed (or replaced) the credential when either token differs.
+bool sameTokens(const OJson& a, const OJson& b) {
+  auto tokens = [](const OJson& doc) {
+    std::pair<std::optional<std::string>, std::optional<std::string>> out;
+    auto oauth = doc.find("claudeAiOauth");
+    if (oauth == doc.end() || !oauth->is_object()) return out;
+    out.first = stringMember(*oauth, "accessToken");
+    out.second = stringMember(*oauth, "refreshToken");
+    return out;
+  };
+  return tokens(a) == tokens(b);
+}
+
+// `fresh` with the `claudeAiOauth` members of `ours` laid over its own, so what
+// Claude Code wrote meanwhile elsewhere in the document survives.
+OJson mergedOver(const OJson& fresh, const OJson& ours) {
+  OJson out = fresh;
+  OJson oauth = out.contains("claudeAiOauth") && out["claudeAiOauth"].is_object() ? out["claudeAiOauth"] : OJson::object();
+  if (auto it = ours.find("claudeAiOauth"); it != ours.end() && it->is_object())
+    for (auto m = it->begin(); m != it->end(); ++m) oauth[m.key()] = m.value();
+  out["claudeAiOauth"] = std::move(oauth);
+  return out;
+}
+
+}  // namespace
 
 struct ClaudeOAuthUsage::RefreshResult {
   std::optional<Credential> credential;
@@ -272,6 +309,7 @@ void ClaudeOAuthUsage::fetch(Timestamp now, Completion completion) {
 void ClaudeOAuthUsage::runFetch(Timestamp now, Completion completion) {
   auto credential = readCredential();
   if (!credential) return finish(Status::noCredential(), {}, std::move(completion), std::nullopt);
+  if (auto kept = resolvePending(*credential)) credential = std::move(kept);
 
   if (credential->expiresAt <= addSeconds(now, kRefreshLeadSeconds)) {
     auto refreshed = refresh(*credential, now);
@@ -348,6 +386,7 @@ std::optional<ClaudeOAuthUsage::Credential> ClaudeOAuthUsage::readCredential() {
   c.refreshToken = stringMember(*oauth, "refreshToken");
   c.subscriptionType = stringMember(*oauth, "subscriptionType");
   c.raw = std::move(*doc);
+  c.onDisk = c.raw;
   {
     std::lock_guard lock(mutex_);
     subscriptionType_ = c.subscriptionType;
@@ -366,6 +405,16 @@ ClaudeOAuthUsage::RefreshResult ClaudeOAuthUsage::refresh(const Credential& cred
   if (!credential.refreshToken || credential.refreshToken->empty()) return fail(Status::tokenExpired());
   if (lastRefreshFailure_ && secondsBetween(*lastRefreshFailure_, now) < kRefreshBackoffSeconds)
     return fail(Status::tokenExpired());
+
+  // The server retires the refresh token it is sent: spend it only when the new
+  // one can be stored.
+  const std::size_t documentSize = dumpJson(credential.raw).value_or(std::string()).size();
+  if (!credentials_->canReplace(documentSize + kWriteProbeSlack)) {
+    if (lastStatusOnQueue_ != Status::refreshFailed(kNotWritable))
+      AppLogger::shared().error("Claude OAuth refresh skipped: Claude Code's credential file cannot be written");
+    setCredentialWarning(kNotWritableWarning);
+    return fail(Status::refreshFailed(kNotWritable));
+  }
 
   OJson bodyJson = {{"grant_type", "refresh_token"},
                     {"refresh_token", *credential.refreshToken},
@@ -410,36 +459,71 @@ ClaudeOAuthUsage::RefreshResult ClaudeOAuthUsage::refresh(const Credential& cred
 
   auto tokens = parseJson(answer->body);
   std::optional<std::string> newAccess;
+  std::optional<std::string> rotated;
   std::optional<double> expiresIn;
   if (tokens && tokens->is_object()) {
     newAccess = stringMember(*tokens, "access_token");
+    rotated = stringMember(*tokens, "refresh_token");
+    if (rotated && rotated->empty()) rotated.reset();
     auto e = tokens->find("expires_in");
-    if (e != tokens->end() && e->is_number() && std::isfinite(e->get<double>())) expiresIn = e->get<double>();
+    if (e != tokens->end() && e->is_number()) expiresIn = e->get<double>();
   }
-  if (!newAccess || !expiresIn) {
+  // Without a lifetime the answer is unusable, unless it rotated the refresh token:
+  // the old one is retired then, and the new one must reach the file.
+  if (!newAccess || (!expiresIn && !rotated)) {
     lastRefreshFailure_ = now;
     return fail(Status::refreshFailed("unexpected token response"));
   }
-  std::optional<std::string> rotated = stringMember(*tokens, "refresh_token");
-  if (rotated && rotated->empty()) rotated.reset();
-
-  const double expiresAtSeconds = toUnixSeconds(now) + *expiresIn;
-  OJson updated = credential.raw;
-  OJson oauth = updated.contains("claudeAiOauth") && updated["claudeAiOauth"].is_object() ? updated["claudeAiOauth"]
-                                                                                          : OJson::object();
-  oauth["accessToken"] = *newAccess;
-  // Whole milliseconds, as Claude Code writes them.
-  oauth["expiresAt"] = static_cast<std::int64_t>(std::llround(expiresAtSeconds * 1000.0));
-  if (rotated) oauth["refreshToken"] = *rotated;
-  updated["claudeAiOauth"] = std::move(oauth);
-
-  if (auto before = dumpJson(credential.raw)) credentials_->backup(*before);
-
-  bool written = false;
-  if (auto text = dumpJson(updated)) {
-    for (int attempt = 0; attempt < kWriteAttempts && !written; ++attempt) written = writeCredential(*text, *newAccess);
+  double lifetime = expiresIn.value_or(0);
+  if (!std::isfinite(lifetime) || lifetime <= 0 || lifetime > kMaxTokenLifetimeSeconds) {
+    AppLogger::shared().warn("Claude OAuth refresh: token lifetime out of range; recorded as expiring now");
+    lifetime = 0;
   }
+  const double expiresAtSeconds = toUnixSeconds(now) + lifetime;
+
+  // Claude Code may have refreshed the same credential while ours was in flight:
+  // its tokens are the ones the server now honours, so they win.
+  auto current = readCredential();
+  if (!current) {
+    AppLogger::shared().warn("Claude OAuth refresh: the credential vanished meanwhile; dropped the new tokens");
+    return fail(Status::noCredential());
+  }
+  if (!sameTokens(current->raw, credential.onDisk)) {
+    AppLogger::shared().info("Claude OAuth refresh: Claude Code refreshed the credential meanwhile; keeping its version");
+    lastRefreshFailure_.reset();
+    return RefreshResult{std::move(current), Status::tokenExpired()};
+  }
+
+  OJson ours = OJson::object();
+  ours["claudeAiOauth"] = OJson::object();
+  ours["claudeAiOauth"]["accessToken"] = *newAccess;
+  // Whole milliseconds, as Claude Code writes them; in range by the bound above.
+  ours["claudeAiOauth"]["expiresAt"] = static_cast<std::int64_t>(std::llround(expiresAtSeconds * 1000.0));
+  if (rotated) ours["claudeAiOauth"]["refreshToken"] = *rotated;
+  OJson updated = mergedOver(current->raw, ours);
+
+  if (auto before = dumpJson(current->raw)) credentials_->backup(*before);
+
+  const auto text = dumpJson(updated);
+  bool written = false;
+  if (text)
+    for (int attempt = 0; attempt < kWriteAttempts && !written; ++attempt) written = writeCredential(*text, *newAccess);
+
+  Credential fresh;
+  fresh.accessToken = *newAccess;
+  fresh.refreshToken = rotated ? rotated : credential.refreshToken;
+  fresh.expiresAt = fromUnixSeconds(expiresAtSeconds);
+  fresh.raw = updated;
+
   if (!written) {
+    if (text && credentials_->keepPending(*text)) {
+      AppLogger::shared().error(
+          "Claude OAuth refresh: credential write-back failed; kept the new credential in Quotadial's folder and "
+          "will retry");
+      setCredentialWarning(kPendingWarning);
+      lastRefreshFailure_.reset();
+      return RefreshResult{std::move(fresh), Status::tokenExpired()};
+    }
     lastRefreshFailure_ = now;
     AppLogger::shared().error("Claude OAuth refresh: credential write-back FAILED after retries");
     return fail(Status::refreshFailed("credential write"));
@@ -447,12 +531,59 @@ ClaudeOAuthUsage::RefreshResult ClaudeOAuthUsage::refresh(const Credential& cred
 
   AppLogger::shared().info(std::string("Claude OAuth token refreshed (rotated: ") + (rotated ? "true" : "false") + ")");
   lastRefreshFailure_.reset();
-  Credential fresh;
-  fresh.accessToken = *newAccess;
-  fresh.refreshToken = rotated ? rotated : credential.refreshToken;
-  fresh.expiresAt = fromUnixSeconds(expiresAtSeconds);
-  fresh.raw = std::move(updated);
+  setCredentialWarning(std::nullopt);
   return RefreshResult{std::move(fresh), Status::tokenExpired()};
+}
+
+std::optional<ClaudeOAuthUsage::Credential> ClaudeOAuthUsage::resolvePending(const Credential& onDisk) {
+  auto pendingText = credentials_->readPending();
+  if (!pendingText) return std::nullopt;
+  auto pending = parseJson(*pendingText);
+  auto backup = credentials_->readBackup();
+  auto base = backup ? parseJson(*backup) : std::nullopt;
+  // The file no longer holds the document ours replaces: Claude Code (or a new
+  // login) wrote a newer one, which wins.
+  if (!pending || !pending->is_object() || !base || !sameTokens(onDisk.raw, *base)) {
+    credentials_->dropPending();
+    setCredentialWarning(std::nullopt);
+    AppLogger::shared().info("Claude OAuth: Claude Code saved a newer credential; dropped the one kept for write-back");
+    return std::nullopt;
+  }
+  OJson updated = mergedOver(onDisk.raw, *pending);
+  auto text = dumpJson(updated);
+  auto oauth = updated["claudeAiOauth"];
+  auto access = stringMember(oauth, "accessToken");
+  auto expires = oauth.find("expiresAt");
+  if (!text || !access || expires == oauth.end() || !expires->is_number()) {
+    credentials_->dropPending();
+    setCredentialWarning(std::nullopt);
+    return std::nullopt;
+  }
+  if (credentials_->canReplace(text->size() + kWriteProbeSlack) && writeCredential(*text, *access)) {
+    credentials_->dropPending();
+    setCredentialWarning(std::nullopt);
+    AppLogger::shared().info("Claude OAuth: wrote back the refreshed credential kept in Quotadial's folder");
+    return readCredential();
+  }
+  setCredentialWarning(kPendingWarning);
+  Credential c;
+  c.accessToken = *access;
+  c.refreshToken = stringMember(oauth, "refreshToken");
+  c.subscriptionType = onDisk.subscriptionType;
+  c.expiresAt = fromUnixSeconds(expires->get<double>() / 1000.0);
+  c.raw = std::move(updated);
+  c.onDisk = onDisk.raw;
+  return c;
+}
+
+void ClaudeOAuthUsage::setCredentialWarning(std::optional<std::string> warning) {
+  std::lock_guard lock(mutex_);
+  credentialWarning_ = std::move(warning);
+}
+
+std::optional<std::string> ClaudeOAuthUsage::credentialWarning() const {
+  std::lock_guard lock(mutex_);
+  return credentialWarning_;
 }
 
 }  // namespace qd

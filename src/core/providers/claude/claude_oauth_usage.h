@@ -114,8 +114,19 @@ class ClaudeOAuthUsage {
   // The "extra_usage" member, or nothing when it is missing or not an object.
   [[nodiscard]] static std::optional<ExtraUsage> parseExtraUsage(std::string_view body);
 
-  // The id Anthropic issued to Claude Code for its OAuth client.
-  static constexpr const char* kClientId = "5b7e2c14-3a9f-4d61-8e02-c4f1a9b7d305";
+  // The OAuth client id Claude Code itself refreshes this credential with (its
+  // production configuration's CLIENT_ID).
+  static constexpr const char* kClientId = "9d1c250a-e61b-44d9-88ed-5944d1962f5e";
+
+  // A problem with Claude Code's credential file the user should know about (the
+  // provider's health shows it), or nothing.
+  [[nodiscard]] std::optional<std::string> credentialWarning() const;
+  static constexpr const char* kPendingWarning =
+      "refreshed Claude login kept in Quotadial's folder until Claude Code's credential file can be written";
+  static constexpr const char* kNotWritableWarning =
+      "Claude Code's credential file cannot be written; login not refreshed";
+  // The `refreshFailed` message when the file cannot take the rotated credential.
+  static constexpr const char* kNotWritable = "credential file not writable";
 
  private:
   struct Credential;
@@ -126,6 +137,11 @@ class ClaudeOAuthUsage {
   [[nodiscard]] std::optional<Credential> readCredential();
   [[nodiscard]] RefreshResult refresh(const Credential& credential, Timestamp now);
   [[nodiscard]] bool writeCredential(const std::string& json, const std::string& expectedAccessToken);
+  // A rotated credential kept from an earlier failed write-back: written back now
+  // when possible, else used as it is; dropped when Claude Code has saved a newer
+  // one. Nothing when none is kept.
+  [[nodiscard]] std::optional<Credential> resolvePending(const Credential& onDisk);
+  void setCredentialWarning(std::optional<std::string> warning);
   void finish(const Status& status, std::vector<UsageSnapshot> snapshots, Completion completion,
               std::optional<ExtraUsage> extra);
 
@@ -138,6 +154,7 @@ class ClaudeOAuthUsage {
   mutable std::mutex mutex_;  // guards the members below
   std::optional<std::string> subscriptionType_;
   std::optional<bool> credentialExists_;
+  std::optional<std::string> credentialWarning_;
 
   // Touched only on the worker queue.
   std::optional<Status> lastStatusOnQueue_;

@@ -12,8 +12,21 @@ namespace {
 
 constexpr double kRepeatReadingSeconds = 300;
 
-std::optional<UsageSnapshot> newest(SnapshotStore& store, WindowKind window) {
-  return store.newest(Provider::claude, window);
+// The newest reading not stamped in the future: one a day ahead would otherwise
+// hide every correct reading until the clock passes it.
+std::optional<UsageSnapshot> newest(SnapshotStore& store, WindowKind window, Timestamp now) {
+  auto latest = store.newest(Provider::claude, window);
+  if (!latest || !isFutureStamped(*latest, now)) return latest;
+  // Rare: look behind the reading stamped ahead.
+  auto series = store.snapshots(Provider::claude, window);
+  for (auto it = series.rbegin(); it != series.rend(); ++it)
+    if (!isFutureStamped(*it, now)) return *it;
+  return std::nullopt;
+}
+
+// The store keeps whole seconds; the endpoint sends microseconds.
+std::optional<Timestamp> asStored(const std::optional<Timestamp>& t) {
+  return t ? std::optional<Timestamp>(floorToSecond(*t)) : std::nullopt;
 }
 
 }  // namespace
@@ -68,12 +81,13 @@ void ClaudeProvider::ingest(std::vector<UsageSnapshot> received) {
                                                                                      : kOAuthIntervalTicks;
   std::vector<UsageSnapshot> kept;
   for (auto& s : received) {
-    auto previous = newest(store_, s.windowKind);
+    auto previous = newest(store_, s.windowKind, clock_.now());
     // The store may not show this provider's own last append yet.
     if (auto own = lastStored_.find(s.windowKind);
         own != lastStored_.end() && (!previous || own->second.timestamp >= previous->timestamp))
       previous = own->second;
-    const bool keep = !previous || s.usedPercent != previous->usedPercent || s.resetAt != previous->resetAt ||
+    const bool keep = !previous || s.usedPercent != previous->usedPercent ||
+                      asStored(s.resetAt) != asStored(previous->resetAt) ||
                       previous->source != SnapshotSource::claudeOAuth ||
                       secondsBetween(previous->timestamp, s.timestamp) >= kRepeatReadingSeconds;
     if (keep) kept.push_back(std::move(s));
@@ -93,7 +107,7 @@ void ClaudeProvider::ingest(std::vector<UsageSnapshot> received) {
 std::vector<UsageSnapshot> ClaudeProvider::currentSnapshots() const {
   std::vector<UsageSnapshot> out;
   for (WindowKind w : {WindowKind::fiveHour, WindowKind::sevenDay})
-    if (auto s = newest(store_, w)) out.push_back(std::move(*s));
+    if (auto s = newest(store_, w, clock_.now())) out.push_back(std::move(*s));
   return out;
 }
 
@@ -108,10 +122,21 @@ void ClaudeProvider::checkForUpdates() {
 }
 
 ProviderHealth ClaudeProvider::health() const {
+  ProviderHealth health = bridgeHealth();
+  // A credential problem matters whatever the bridge does: the user may be logged out.
+  if (auto warning = oauth_ ? oauth_->credentialWarning() : std::nullopt) {
+    health.detail += " \u00b7 " + *warning;
+    health.lastError = *warning;
+  }
+  return health;
+}
+
+ProviderHealth ClaudeProvider::bridgeHealth() const {
   std::optional<Timestamp> lastUpdate;
-  if (auto five = newest(store_, WindowKind::fiveHour))
+  const Timestamp now = clock_.now();
+  if (auto five = newest(store_, WindowKind::fiveHour, now))
     lastUpdate = five->timestamp;
-  else if (auto week = newest(store_, WindowKind::sevenDay))
+  else if (auto week = newest(store_, WindowKind::sevenDay, now))
     lastUpdate = week->timestamp;
 
   const ClaudeBridgeStatus bridge = bridgeStatus_();

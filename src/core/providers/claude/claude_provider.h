@@ -55,6 +55,7 @@ class ClaudeProvider final : public UsageProvider {
   [[nodiscard]] int oauthIntervalTicks() const { return oauthIntervalTicks_; }
 
  private:
+  [[nodiscard]] ProviderHealth bridgeHealth() const;
   void startOAuthFetch();
   void ingest(std::vector<UsageSnapshot> received);
 

@@ -49,6 +49,11 @@ class MemoryCredential final : public CredentialStore {
   }
   bool addOrUpdate(std::string_view) override { return false; }
   void backup(std::string_view) override {}
+  std::optional<std::string> readBackup() override { return std::nullopt; }
+  bool canReplace(std::size_t) override { return false; }
+  bool keepPending(std::string_view) override { return false; }
+  std::optional<std::string> readPending() override { return std::nullopt; }
+  void dropPending() override {}
 };
 
 std::string usage(double fiveHour, const std::string& reset = "2026-12-07T05:00:00Z") {
@@ -126,6 +131,43 @@ TEST_F(ClaudeProviderTest, IdenticalReadingsAreStoredOncePerFiveMinutes) {
   settle(3);
   EXPECT_EQ(count(SnapshotSource::claudeOAuth), 4u);
   EXPECT_EQ(updates_, 2);
+}
+
+TEST_F(ClaudeProviderTest, ResetTimesWithMicrosecondsMatchTheStoredWholeSeconds) {
+  // The real endpoint's shape: the same reading three times within 40 seconds.
+  http_->answer(200, usage(6, "2026-12-07T04:59:59.943648+00:00"));
+  auto provider = makeProvider();
+  start(*provider);
+  settle(1);
+  for (int fetch = 2; fetch <= 3; ++fetch) {
+    clock_.advance(20);
+    if (fetch == 2) provider->tick();  // the first tick always fetches
+    else for (int i = 0; i < 20; ++i) provider->tick();
+    settle(fetch);
+  }
+  EXPECT_EQ(store_.snapshots(Provider::claude, WindowKind::fiveHour).size(), 1u);
+  EXPECT_EQ(count(SnapshotSource::claudeOAuth), 2u);
+}
+
+TEST_F(ClaudeProviderTest, AReadingStampedADayAheadDoesNotHideNewerOnes) {
+  const Timestamp now = clock_.now();
+  const Timestamp reset = addSeconds(now, 3600);
+  store_.append(stored(WindowKind::fiveHour, 97, addSeconds(now, 86400), SnapshotSource::claudeOAuth, reset));
+  auto provider = makeProvider(false);
+  start(*provider);
+  EXPECT_EQ(updates_, 0);
+  EXPECT_TRUE(provider->currentSnapshots().empty());
+  EXPECT_EQ(provider->health().state, H::idle);
+
+  for (int i = 0; i < 3; ++i) {
+    clock_.advance(60);
+    store_.append(stored(WindowKind::fiveHour, 3 + i, clock_.now(), SnapshotSource::claudeStatusLine, reset));
+    provider->checkForUpdates();
+    EXPECT_EQ(updates_, i + 1);
+    ASSERT_EQ(provider->currentSnapshots().size(), 1u);
+    EXPECT_DOUBLE_EQ(provider->currentSnapshots()[0].usedPercent, 3 + i);
+    EXPECT_EQ(provider->health().lastUpdate, clock_.now());
+  }
 }
 
 TEST_F(ClaudeProviderTest, ChangedPercentOrResetOrOtherPreviousSourceIsKept) {

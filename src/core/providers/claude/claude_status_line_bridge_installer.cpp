@@ -34,28 +34,37 @@ SettingsRead readSettings(const Paths& paths) {
   return json;
 }
 
-// Replace what a symbolic link points at (a dotfile manager's link stays a link).
-std::filesystem::path writeTarget(const std::filesystem::path& p) {
-  std::error_code ec;
-  if (!std::filesystem::is_symlink(p, ec)) return p;
-  auto target = std::filesystem::canonical(p, ec);
-  return ec ? p : target;
-}
+enum class WriteResult { written, readOnly, failed };
 
-bool writeSettings(const Paths& paths, const Json& object) {
+// Through a symbolic link to its target (a dotfile manager's link stays a link);
+// a read-only file is refused, never replaced behind the user's back.
+WriteResult writeSettings(const Paths& paths, const Json& object) {
   std::error_code ec;
   std::filesystem::create_directories(paths.claudeHome, ec);
   std::string text;
   try {
     text = object.dump(2) + "\n";
   } catch (const std::exception&) {
-    return false;
+    return WriteResult::failed;
   }
   const auto target = writeTarget(paths.settingsFile());
+  if (isReadOnlyFile(target)) return WriteResult::readOnly;
   mode_t mode = 0644;
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  return writeFileAtomically(target, text, mode);
+  return writeFileAtomically(target, text, mode) ? WriteResult::written : WriteResult::failed;
+}
+
+Outcome writeFailed(const Paths& paths, WriteResult result, std::optional<std::string> previous,
+                    const std::string& consequence) {
+  const std::string name = paths.settingsDisplayName();
+  std::string message = result == WriteResult::readOnly
+                            ? "Your " + name + " is read-only; " + consequence + " Make it writable and try again."
+                            : "Failed to write " + name + "; " + consequence;
+  return Outcome{ClaudeBridgeStatus{ClaudeBridgeStatus::State::error,
+                                    result == WriteResult::readOnly ? "settings read-only" : "write failed",
+                                    std::move(previous)},
+                 std::move(message)};
 }
 
 void backupSettings(const Paths& paths) {
@@ -76,10 +85,11 @@ std::optional<std::string> readPreviousCommand(const Paths& paths) {
   return it->get<std::string>();
 }
 
-void writePreviousCommand(const Paths& paths, const std::string& command) {
+[[nodiscard]] bool writePreviousCommand(const Paths& paths, const std::string& command) {
   try {
-    (void)writeFileAtomically(paths.previousCommandFile(), Json{{"command", command}}.dump(), 0644);
+    return writeFileAtomically(paths.previousCommandFile(), Json{{"command", command}}.dump(), 0644);
   } catch (const std::exception&) {
+    return false;
   }
 }
 
@@ -169,14 +179,16 @@ Outcome install(const Paths& paths) {
 
   std::optional<std::string> previous;
   if (auto command = statusLineCommand(settings); command && !isBridge(*command)) {
-    writePreviousCommand(paths, *command);
+    // The bridge would drop the user's command if it were not on disk first.
+    if (!writePreviousCommand(paths, *command))
+      return Outcome{ClaudeBridgeStatus{ClaudeBridgeStatus::State::error, "write failed", std::nullopt},
+                     "Could not save your current status line; nothing was changed."};
     previous = command;
   }
   settings["statusLine"] = Json{{"type", "command"}, {"command", commandFor(*script)}};
 
-  if (!writeSettings(paths, settings))
-    return Outcome{ClaudeBridgeStatus{ClaudeBridgeStatus::State::error, "write failed", previous},
-                   "Failed to write " + paths.settingsDisplayName() + "."};
+  if (auto written = writeSettings(paths, settings); written != WriteResult::written)
+    return writeFailed(paths, written, previous, "the bridge was not installed.");
   // Re-installing over a wrapping bridge keeps wrapping the command remembered then.
   if (!previous) previous = readPreviousCommand(paths);
   if (previous)
@@ -193,19 +205,29 @@ Outcome uninstall(const Paths& paths) {
     return Outcome{ClaudeBridgeStatus{ClaudeBridgeStatus::State::notInstalled, {}, std::nullopt},
                    "No Claude settings found; nothing to uninstall."};
   Json settings = std::get<Json>(read);
+  // Only the bridge is ours to remove: a status line the user set (or got back
+  // from an earlier uninstall) stays as it is.
+  auto command = statusLineCommand(settings);
+  if (!command || !isBridge(*command))
+    return Outcome{currentStatus(paths), "The Quotadial bridge is not installed; your status line was left as it is."};
   backupSettings(paths);
 
   std::string message;
-  if (auto previous = readPreviousCommand(paths)) {
+  const auto previous = readPreviousCommand(paths);
+  if (previous) {
     settings["statusLine"] = Json{{"type", "command"}, {"command", *previous}};
-    std::error_code ec;
-    std::filesystem::remove(paths.previousCommandFile(), ec);
     message = "Removed bridge and restored your previous status line.";
   } else {
     settings.erase("statusLine");
     message = "Removed the Quotadial status line.";
   }
-  (void)writeSettings(paths, settings);
+  if (auto written = writeSettings(paths, settings); written != WriteResult::written)
+    return writeFailed(paths, written, previous, "the bridge is still installed.");
+  // The saved command goes only once the restored settings are on disk.
+  if (previous) {
+    std::error_code ec;
+    std::filesystem::remove(paths.previousCommandFile(), ec);
+  }
   return Outcome{ClaudeBridgeStatus{ClaudeBridgeStatus::State::notInstalled, {}, std::nullopt}, message};
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -189,7 +190,90 @@ TEST_F(InstallerTest, UnwritableSettingsAreReportedAsAWriteFailure) {
   auto outcome = Installer::install(paths_);
   EXPECT_EQ(outcome.status.state, State::error);
   EXPECT_EQ(outcome.status.errorText, "write failed");
-  EXPECT_EQ(outcome.message, "Failed to write " + paths_.settingsFile().string() + ".");
+  EXPECT_EQ(outcome.message, "Failed to write " + paths_.settingsFile().string() + "; the bridge was not installed.");
+}
+
+TEST_F(InstallerTest, UninstallLeavesAStatusLineThatIsNotTheBridgeAlone) {
+  setStatusLine("bash ~/.claude/line.sh");
+  ASSERT_EQ(Installer::install(paths_).status.state, State::wrapping);
+  ASSERT_EQ(Installer::uninstall(paths_).message, "Removed bridge and restored your previous status line.");
+  const std::string restored = slurp(paths_.settingsFile());
+
+  // A second uninstall (the menu item pressed again, a stale settings flag).
+  for (int i = 0; i < 2; ++i) {
+    auto again = Installer::uninstall(paths_);
+    EXPECT_EQ(again.message, "The Quotadial bridge is not installed; your status line was left as it is.");
+    EXPECT_EQ(again.status, (ClaudeBridgeStatus{State::foreign, {}, "bash ~/.claude/line.sh"}));
+    EXPECT_EQ(slurp(paths_.settingsFile()), restored);
+  }
+  // A user-made command with a stale previous-command file beside it.
+  put(paths_.previousCommandFile(), R"({"command": "older"})");
+  EXPECT_EQ(Installer::uninstall(paths_).status.state, State::foreign);
+  EXPECT_EQ(settings()["statusLine"]["command"], "bash ~/.claude/line.sh");
+}
+
+TEST_F(InstallerTest, FailedUninstallKeepsTheBridgeAndTheSavedCommandAndSaysSo) {
+  struct Case {
+    std::string name;
+    std::function<void()> block;
+    std::string message;
+  };
+  const std::string where = paths_.settingsFile().string();
+  const std::vector<Case> cases = {
+      {"read-only file", [&] { ::chmod(paths_.settingsFile().c_str(), 0444); },
+       "Your " + where + " is read-only; the bridge is still installed. Make it writable and try again."},
+      // Permissions do not stop root: a link target whose temporary sibling name
+      // is too long fails the atomic replace the same way a read-only folder does.
+      {"unreplaceable target",
+       [&] {
+         const auto target = dir_ / "store" / std::string(245, 's');
+         put(target, slurp(paths_.settingsFile()));
+         std::filesystem::remove(paths_.settingsFile());
+         std::filesystem::create_symlink(target, paths_.settingsFile());
+       },
+       "Failed to write " + where + "; the bridge is still installed."},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(paths_.claudeHome);
+    std::filesystem::remove_all(dir_ / "store");
+    setStatusLine("starship statusline");
+    ASSERT_EQ(Installer::install(paths_).status.state, State::wrapping) << c.name;
+    c.block();
+    const std::string before = slurp(paths_.settingsFile());
+    auto outcome = Installer::uninstall(paths_);
+    EXPECT_EQ(outcome.status.state, State::error) << c.name;
+    EXPECT_EQ(outcome.message, c.message) << c.name;
+    EXPECT_EQ(slurp(paths_.settingsFile()), before) << c.name;
+    EXPECT_EQ(Json::parse(slurp(paths_.previousCommandFile()))["command"], "starship statusline") << c.name;
+    EXPECT_EQ(Installer::currentStatus(paths_), (ClaudeBridgeStatus{State::wrapping, {}, "starship statusline"}))
+        << c.name;
+    ::chmod(paths_.settingsFile().c_str(), 0644);
+  }
+}
+
+TEST_F(InstallerTest, ReadOnlySettingsAreRefusedNotReplaced) {
+  setStatusLine("starship statusline");
+  ::chmod(paths_.settingsFile().c_str(), 0444);
+  const std::string before = slurp(paths_.settingsFile());
+  auto outcome = Installer::install(paths_);
+  EXPECT_EQ(outcome.status.state, State::error);
+  EXPECT_EQ(outcome.status.errorText, "settings read-only");
+  EXPECT_EQ(outcome.message, "Your " + paths_.settingsFile().string() +
+                                 " is read-only; the bridge was not installed. Make it writable and try again.");
+  EXPECT_EQ(slurp(paths_.settingsFile()), before);
+  struct stat st {};
+  ASSERT_EQ(::stat(paths_.settingsFile().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_EQ(Installer::currentStatus(paths_).state, State::foreign);
+}
+
+TEST_F(InstallerTest, DanglingSettingsLinkIsFilledThroughNotReplaced) {
+  std::filesystem::create_directories(paths_.claudeHome);
+  std::filesystem::create_directories(dir_ / "dotfiles");
+  std::filesystem::create_symlink("../../dotfiles/claude-settings.json", paths_.settingsFile());
+  ASSERT_EQ(Installer::install(paths_).status.state, State::installed);
+  EXPECT_TRUE(std::filesystem::is_symlink(paths_.settingsFile()));
+  EXPECT_EQ(Json::parse(slurp(dir_ / "dotfiles" / "claude-settings.json"))["statusLine"]["command"], bridgeCommand());
 }
 
 TEST_F(InstallerTest, LinkedSettingsFileStaysALink) {
