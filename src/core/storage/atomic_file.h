@@ -1,12 +1,14 @@
 #pragma once
-// Whole-file reads and atomic whole-file writes: every file the system writes in
-// one piece goes through here (temporary file in the same directory, fsync, rename).
+// Atomic whole-file writes: every file the system writes in one piece goes through
+// here (temporary file in the same directory, fsync, rename). Reads: file_reading.h.
 #include <sys/types.h>
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "storage/file_reading.h"
 
 namespace qd {
 
@@ -15,8 +17,5 @@ namespace qd {
 // file (the umask does not narrow it further). Returns false on any failure.
 [[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                        mode_t mode = 0644);
-
-// The whole content of a regular file, or nothing when it is missing or unreadable.
-[[nodiscard]] std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 
 }  // namespace qd

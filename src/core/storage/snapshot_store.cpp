@@ -13,6 +13,7 @@
 
 #include "storage/atomic_file.h"
 #include "storage/file_lock.h"
+#include "storage/file_reading.h"
 #include "storage/json_lines.h"
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
@@ -24,6 +25,8 @@ namespace {
 // How many bytes before the end of the cached content must be unchanged for a
 // grown file to be read incrementally (besides the whole last line).
 constexpr int64_t kTailCheckBytes = 64;
+// How many of the cached content's first bytes must be unchanged for the same.
+constexpr int64_t kHeadCheckBytes = 4096;
 // A last line longer than this (no snapshot is) makes growth re-read the whole file.
 constexpr int64_t kMaxTailBytes = int64_t{1} << 20;
 
@@ -134,7 +137,8 @@ void SnapshotStore::append(const UsageSnapshot& snapshot) {
   encoded->push_back('\n');
   queue_.sync([&] {
     FileLock lock(lockPath_);
-    const int flags = O_APPEND | O_CREAT | O_CLOEXEC;
+    // O_NONBLOCK: a FIFO at the path must not hang the open or a write.
+    const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(url_.c_str(), O_RDWR | flags, 0644);
     if (fd < 0 && errno == ENOENT) {
       std::error_code ec;
@@ -147,7 +151,12 @@ void SnapshotStore::append(const UsageSnapshot& snapshot) {
       return;
     }
     struct stat st {};
-    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      AppLogger::shared().warn("Snapshot append failed: " + url_.string() + " is not a regular file");
+      return;
+    }
+    const off_t before = st.st_size;
     // A torn last line (no terminator) would swallow this one; start a new line.
     std::string_view bytes = *encoded;
     std::string separated;
@@ -237,36 +246,31 @@ bool SnapshotStore::refreshLocked() {
     lastLineRecords_ = 0;
     tailStart_ = 0;
     tail_.clear();
+    head_.clear();
   };
   const auto makeKey = [](const struct stat& st) {
     return FileKey{st.st_dev, st.st_ino, int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec,
                    static_cast<int64_t>(st.st_size)};
   };
 
-  int fd = ::open(url_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const bool missing = errno == ENOENT;
+  auto file = ReadableFile::open(url_, kNoFileSizeBound);
+  if (!file) {
     struct stat st {};
-    forget(::stat(url_.c_str(), &st) == 0 ? makeKey(st) : FileKey{});
-    return missing;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    forget(FileKey{});
+    if (::stat(url_.c_str(), &st) != 0) {
+      const bool missing = errno == ENOENT;
+      forget(FileKey{});
+      return missing;
+    }
+    forget(S_ISREG(st.st_mode) ? makeKey(st) : FileKey{});
     return false;
   }
-  const FileKey key = makeKey(st);
-  if (cacheKey_ && *cacheKey_ == key) {
-    ::close(fd);
-    return true;
-  }
+  const FileKey key = makeKey(file->status());
+  if (cacheKey_ && *cacheKey_ == key) return true;
   bool ok = false;
   if (cacheKey_ && cacheKey_->device == key.device && cacheKey_->inode == key.inode &&
       key.size > cacheKey_->size && tailStart_ >= 0 && cacheKey_->size > 0)
-    ok = readGrowth(fd, key);
-  if (!ok) ok = readFull(fd, key);
-  ::close(fd);
+    ok = readGrowth(file->fd(), key);
+  if (!ok) ok = readFull(file->fd(), key);
   if (!ok) forget(key);
   return ok;
 }
@@ -279,6 +283,7 @@ bool SnapshotStore::readFull(int fd, const FileKey& key) {
   const char* text = buf.data.get();
   const int64_t start = lastLineStart(text, got);
 
+  head_.assign(text, static_cast<size_t>(std::min(got, kHeadCheckBytes)));
   auto fresh = std::make_shared<Generation>();
   size_t lines = 0;
   for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(text + got - p))));
@@ -301,6 +306,9 @@ bool SnapshotStore::readFull(int fd, const FileKey& key) {
 }
 
 bool SnapshotStore::readGrowth(int fd, const FileKey& key) {
+  std::string head(static_cast<size_t>(std::min(key.size, kHeadCheckBytes)), '\0');
+  const int64_t headGot = preadAll(fd, head.data(), static_cast<int64_t>(head.size()), 0);
+  if (headGot < static_cast<int64_t>(head_.size()) || head.compare(0, head_.size(), head_) != 0) return false;
   const int64_t from = tailStart_;
   PaddedBuffer buf(key.size - from);
   const int64_t got = preadAll(fd, buf.data.get(), key.size - from, from);
@@ -324,6 +332,8 @@ bool SnapshotStore::readGrowth(int fd, const FileKey& key) {
   cacheKey_ = readKey;
   lastLineStart_ = start;
   rememberTail(text, from, end, lastRecords);
+  head.resize(static_cast<size_t>(std::min(headGot, end)));
+  head_ = std::move(head);
   ++stats_.incrementalDecodes;
   return true;
 }

@@ -105,6 +105,9 @@ class SnapshotStore {
   size_t lastLineRecords_ = 0;
   int64_t tailStart_ = 0;
   std::string tail_;
+  // The cached content's first bytes: a file rewritten in place (truncated and
+  // written again, as `cp` over it does) that ends up longer is not mere growth.
+  std::string head_;
   ReadStats stats_;
 
   SerialQueue queue_{"quotadial.snapshotstore"};  // last: stops before the state it serialises

@@ -11,6 +11,7 @@
 #include "utilities/curl_http_client.h"
 #include "utilities/app_logger.h"
 #include "utilities/text.h"
+#include "utilities/json_document.h"
 
 namespace qd {
 
@@ -24,11 +25,7 @@ constexpr int kWriteAttempts = 3;
 // Numbers above this are milliseconds since 1970, at or below it seconds.
 constexpr double kMillisecondThreshold = 5'000'000'000.0;
 
-std::optional<OJson> parseJson(std::string_view text) {
-  OJson value = OJson::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (value.is_discarded()) return std::nullopt;
-  return value;
-}
+std::optional<OJson> parseJson(std::string_view text) { return parseJsonDocument<OJson>(text); }
 
 // Compact JSON, or nothing when a string is not valid UTF-8.
 std::optional<std::string> dumpJson(const OJson& value) {
@@ -430,7 +427,9 @@ ClaudeOAuthUsage::RefreshResult ClaudeOAuthUsage::refresh(const Credential& cred
   if (tokens && tokens->is_object()) {
     newAccess = stringMember(*tokens, "access_token");
     auto e = tokens->find("expires_in");
-    if (e != tokens->end() && e->is_number() && std::isfinite(e->get<double>())) expiresIn = e->get<double>();
+    // A lifetime beyond ten years is a bad answer, but the tokens in it must still be kept.
+    if (e != tokens->end() && e->is_number() && std::isfinite(e->get<double>()))
+      expiresIn = std::clamp(e->get<double>(), 0.0, 315'360'000.0);
   }
   if (!newAccess || !expiresIn) {
     lastRefreshFailure_ = now;
