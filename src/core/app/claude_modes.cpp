@@ -13,6 +13,7 @@
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
 #include "utilities/curl_http_client.h"
+#include "utilities/number_formatting.h"
 #include "utilities/ports/clock.h"
 #include "utilities/resources.h"
 
@@ -50,11 +51,7 @@ int runOAuthTest(const CommandLineOptions&, std::ostream& out) {
     auto status = oauth->lastStatus();
     out << "status: " << (status ? status->label() : std::string(kDash)) << "\n";
     for (const auto& s : snapshots) {
-      out << "  " << rawValue(s.windowKind) << ": used=";
-      if (std::isfinite(s.usedPercent))
-        out << static_cast<long long>(std::llround(s.usedPercent)) << "%";
-      else
-        out << kDash;
+      out << "  " << rawValue(s.windowKind) << ": used=" << NumberFormatting::percent(s.usedPercent);
       out << " reset=" << (s.resetAt ? formatISO8601(*s.resetAt) : std::string(kDash)) << "\n";
     }
     loop.quit();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "models/uuid.h"
+#include "utilities/checked_rounding.h"
 #include "utilities/local_time.h"
 #include "utilities/number_formatting.h"
 #include "utilities/time_formatting.h"
@@ -21,8 +22,8 @@ std::string key(Provider p) { return std::string(rawValue(p)); }
 
 // A threshold as the user set it, fraction dropped: 70.9 reads "70".
 std::string wholeNumber(double value) {
-  if (!std::isfinite(value)) return "\u2014";
-  return std::to_string(static_cast<long long>(std::trunc(value)));
+  const auto whole = truncatedWithin(value, -1'000'000'000'000, 1'000'000'000'000);
+  return whole ? std::to_string(*whole) : "\u2014";
 }
 
 long long dayNumber(Timestamp now) { return static_cast<long long>(std::floor(toUnixSeconds(now) / 86'400.0)); }

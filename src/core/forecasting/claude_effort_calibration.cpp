@@ -8,6 +8,7 @@
 
 #include "storage/atomic_file.h"
 #include "utilities/text.h"
+#include "utilities/json_document.h"
 
 namespace qd::ClaudeEffortCalibration {
 
@@ -33,8 +34,9 @@ std::string encode(const Store& store) {
 }
 
 std::optional<Store> decode(std::string_view json) {
-  const nlohmann::json j = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
-  if (!j.is_object()) return std::nullopt;
+  const auto parsed = parseJsonDocument(json);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const nlohmann::json& j = *parsed;
   Store store;
   auto effort = j.find("byEffort");
   if (effort == j.end() || !effort->is_object()) return std::nullopt;

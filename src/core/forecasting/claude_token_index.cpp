@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "forecasting/transcript_files.h"
+#include "storage/file_reading.h"
 
 namespace qd {
 
@@ -68,14 +69,14 @@ void ClaudeTokenIndex::readFile(FileState& state, const std::string& path, bool 
   if (fromStart) dropEvents(state);
   state.tail.clear();
   state.invalid = false;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  auto file = ReadableFile::open(path, kNoFileSizeBound);
+  if (!file) {
     dropEvents(state);
     state.invalid = true;
     return;
   }
+  const int fd = file->fd();
   if (state.committed > 0 && ::lseek(fd, state.committed, SEEK_SET) != state.committed) {
-    ::close(fd);
     dropEvents(state);
     state.invalid = true;
     return;
@@ -89,10 +90,10 @@ void ClaudeTokenIndex::readFile(FileState& state, const std::string& path, bool 
                                  Event e{u.time->time_since_epoch().count(), u.tokens, u.dedupKey, nextSeq_++};
                                  (isTail ? tail : state.events).push_back(e);
                                });
-  ::close(fd);
+  file.reset();
   ++lastFilesRead_;
   lastBytesRead_ += outcome.endOffset - state.committed;
-  if (!outcome.validUTF8 || !outcome.readOK) {
+  if (!outcome.readOK) {
     dropEvents(state);
     state.invalid = true;
     return;

@@ -101,9 +101,11 @@ TEST_F(ClaudeTokenIndexTest, LinesWithoutTheirBreakCountUntilTheyAreReplaced) {
   EXPECT_EQ(count(index), 14);
   write("a/s.jsonl", "\n" + line("2025-03-10T10:00:02Z", 1), std::ios::app);
   EXPECT_EQ(count(index), 15);
-  // Invalid UTF-8 makes the file count nothing until it changes.
-  write("a/s.jsonl", "\xFF\n", std::ios::app);
-  EXPECT_EQ(count(index), 0);
+  // A line that is not UTF-8 counts nothing; the lines around it still count.
+  write("a/s.jsonl", R"({"timestamp":"2025-03-10T10:00:03Z","t":")" "\xC3" R"(","usage":{"input_tokens":50}})" "\n",
+        std::ios::app);
+  write("a/s.jsonl", line("2025-03-10T10:00:04Z", 3), std::ios::app);
+  EXPECT_EQ(count(index), 18);
   write("a/s.jsonl", line("2025-03-10T10:00:03Z", 2));
   EXPECT_EQ(count(index), 2);
 }

@@ -9,6 +9,7 @@
 
 #include "forecasting/pricing.h"
 #include "models/timestamp.h"
+#include "utilities/json_limits.h"
 
 namespace qd {
 
@@ -84,6 +85,7 @@ error_code consumeObject(od::object o, int depth) {
 // Walks a value completely so that its syntax is checked (simdjson On-Demand only
 // validates what it visits).
 error_code consume(od::value v, int depth) {
+  if (depth > kMaxJsonDepth) return simdjson::DEPTH_ERROR;
   od::json_type type;
   if (auto e = v.type().get(type)) return e;
   switch (type) {

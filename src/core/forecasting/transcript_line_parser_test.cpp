@@ -182,7 +182,6 @@ TEST(TranscriptReader, SplitsAtEveryLineBreakAndSkipsEmptyLines) {
   const auto r = readAll(bytes);
   EXPECT_EQ(r.tokens, (std::vector<int64_t>{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(r.tails.back(), true);
-  EXPECT_TRUE(r.outcome.validUTF8);
   EXPECT_EQ(r.outcome.committedOffset, static_cast<int64_t>(bytes.rfind('\n') + 1));
 }
 
@@ -217,17 +216,46 @@ TEST(TranscriptReader, BlockSizeDoesNotChangeTheResult) {
   EXPECT_EQ(small.tokens, large.tokens);
 }
 
-TEST(TranscriptReader, InvalidUTF8AnywhereStopsTheFile) {
+TEST(TranscriptReader, ALineThatIsNotUTF8IsSkippedOnItsOwn) {
+  // Torn inside a character, a stray byte, an encoded surrogate: in a line that
+  // counts, in one that does not, and as the torn last line of a file.
   for (const std::string& bad : {std::string("\xFF"), std::string("\xC3"), std::string("\xED\xA0\x80")}) {
-    const auto r = readAll(claudeLine(1) + "\n" + "{\"x\":\"" + bad + "\"}\n" + claudeLine(2) + "\n");
-    EXPECT_FALSE(r.outcome.validUTF8);
+    for (size_t block : {size_t{4096}, size_t{1} << 20}) {
+      const std::string bytes = claudeLine(1) + "\n" + claudeLine(5, "\"t\":\"" + bad + "\",") + "\n" +
+                                "{\"x\":\"" + bad + "\"}\n" + claudeLine(2) + "\n" + claudeLine(3) + bad;
+      EXPECT_EQ(readAll(bytes, block).tokens, (std::vector<int64_t>{1, 2})) << block;
+    }
   }
+  // The same in a line longer than the block, which is compacted first.
+  const std::string longBad = claudeLine(9, "\"t\":\"\xC3\",\"long\":\"" + std::string(20'000, 'x') + "\",");
+  EXPECT_EQ(readAll(claudeLine(1) + "\n" + longBad + "\n" + claudeLine(2) + "\n", 4096).tokens,
+            (std::vector<int64_t>{1, 2}));
   // A multi-byte character cut by a block boundary is fine.
   std::string bytes;
   for (int i = 0; i < 300; ++i) bytes += claudeLine(1, "\"t\":\"\xE2\x82\xAC\xF0\x9F\x98\x80\",") + "\n";
-  const auto r = readAll(bytes, 4096);
-  EXPECT_TRUE(r.outcome.validUTF8);
-  EXPECT_EQ(r.tokens.size(), 300u);
+  EXPECT_EQ(readAll(bytes, 4096).tokens.size(), 300u);
+}
+
+TEST(TranscriptReader, ALineNestedTooDeeplyIsSkippedOnItsOwn) {
+  // A million unclosed brackets once overflowed the stack of the line parser.
+  const std::string million = "{\"usage\":" + std::string(1'000'000, '[') + "}}";
+  const std::string deepUsage = claudeLine(4, "\"extra\":" + std::string(5000, '[') + std::string(5000, ']') + ",");
+  std::string within = "0";
+  for (int i = 0; i < 100; ++i) within = "[" + within + "]";
+  for (size_t block : {size_t{4096}, size_t{2} << 20}) {
+    const std::string bytes = claudeLine(1) + "\n" + million + "\n" + deepUsage + "\n" +
+                              claudeLine(7, "\"extra\":" + within + ",") + "\n" + claudeLine(2) + "\n";
+    EXPECT_EQ(readAll(bytes, block).tokens, (std::vector<int64_t>{1, 7, 2})) << block;
+    const std::string codex = std::string(R"({"timestamp":"2026-01-01T00:00:00Z","payload":{"type":"token_count","x":)") +
+                              std::string(1'000'000, '{') + "\n";
+    TranscriptReader reader(block);
+    int lines = 0;
+    (void)reader.readBuffer(codex, TranscriptRule::codex, [&](const TranscriptLineUsage&, bool) { ++lines; });
+    EXPECT_EQ(lines, 0);
+  }
+  TranscriptLineParser parser(4u << 20);
+  EXPECT_FALSE(parser.claude(million));
+  EXPECT_FALSE(parser.claudeModel("{\"message\":{\"model\":" + std::string(1'000'000, '[') + "}}"));
 }
 
 TEST(TranscriptReader, PricesEachCodexTurnByTheModelOfItsRollout) {

@@ -156,7 +156,9 @@ void TranscriptReader::handleLine(const char* data, size_t len, size_t capacity,
     }
     if (end > start) {
       const std::string_view piece(data + start, end - start);
-      if (findNeedle(piece, needle, 0) != std::string_view::npos) {
+      // Text that is not UTF-8 (a line torn inside a character) is a bad line of its own.
+      if (findNeedle(piece, needle, 0) != std::string_view::npos &&
+          simdjson::validate_utf8(piece.data(), piece.size())) {
         auto usage = rule == TranscriptRule::claude ? parser_.claude(piece, capacity - start)
                                                     : parser_.codex(piece, capacity - start, codexModel_);
         if (usage) sink(*usage, tail);
@@ -325,12 +327,8 @@ TranscriptReader::Outcome TranscriptReader::run(Source& source, int64_t startOff
     }
     const bool eof = n == 0;
     len += static_cast<size_t>(n);
-    const size_t checkEnd = eof ? len : len - incompleteUTF8Tail(buf + validated, len - validated);
-    if (checkEnd > validated && !simdjson::validate_utf8(buf + validated, checkEnd - validated)) {
-      out.validUTF8 = false;
-      break;
-    }
-    validated = checkEnd;
+    // An over-long line is followed piece by piece; a piece never ends inside a character.
+    validated = eof ? len : len - incompleteUTF8Tail(buf + validated, len - validated);
 
     // Complete lines lie before the last LF; the bytes after it belong to a line still open.
     const void* lastLF = len > lineStart ? ::memrchr(buf + lineStart, '\n', len - lineStart) : nullptr;

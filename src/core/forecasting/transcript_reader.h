@@ -26,7 +26,6 @@ class TranscriptReader {
 
   struct Outcome {
     bool readOK = true;      // false: a read error (the file's figures are unreliable)
-    bool validUTF8 = true;   // false: the bytes read are not valid UTF-8 (reading stops)
     int64_t endOffset = 0;   // file offset where reading stopped (end of file when all went well)
     int64_t committedOffset = 0;  // offset just past the last line break read
   };
@@ -35,7 +34,7 @@ class TranscriptReader {
   using Sink = std::function<void(const TranscriptLineUsage&, bool tail)>;
 
   // Reads `fd` from `startOffset` (a line start) to its end. Lines are split at
-  // LF, CR, VT and FF; empty lines are skipped.
+  // LF, CR, VT and FF; empty lines and lines that are not valid UTF-8 are skipped.
   [[nodiscard]] Outcome read(int fd, int64_t startOffset, TranscriptRule rule, const Sink& sink);
 
   // The same over bytes in memory (the whole "file"); for fuzzing and tests.

@@ -19,6 +19,7 @@
 #include "forecasting/transcript_reader.h"
 #include "forecasting/transcript_tree_watcher.h"
 #include "storage/atomic_file.h"
+#include "storage/file_reading.h"
 #include "storage/local_file_store.h"
 #include "utilities/ports/clock.h"
 #include "utilities/local_time.h"
@@ -75,8 +76,9 @@ FileAgg parseFile(const TranscriptFileInfo& info, TranscriptRule rule, Transcrip
   agg.mtime = info.mtime;
   agg.provider = rule == TranscriptRule::claude ? "claude" : "codex";
   agg.keyedBy = keyedBy;
-  const int fd = ::open(info.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return agg;
+  auto file = ReadableFile::open(info.path, kNoFileSizeBound);
+  if (!file) return agg;
+  const int fd = file->fd();
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   std::unordered_map<uint64_t, KeyedUsage> keyed;
@@ -110,9 +112,8 @@ FileAgg parseFile(const TranscriptFileInfo& info, TranscriptRule rule, Transcrip
     if (!fallbackDay(u, day)) return;
     addLoose(day, fallbackHour(u, tzOffsetHours), u.tokens, u.costNano);
   });
-  ::close(fd);
-  if (!outcome.readOK || !outcome.validUTF8) {
-    // The file counts as unreadable text: cached with empty tables.
+  if (!outcome.readOK) {
+    // The file's figures are unreliable: cached with empty tables.
     agg.byDay.clear();
     agg.byHour.clear();
     agg.byDayCostNano.clear();
@@ -559,13 +560,10 @@ std::optional<UsageHistory::ModelSighting> UsageHistory::latestClaudeModel() {
 std::optional<UsageHistory::ModelSighting> UsageHistory::tailModel(const std::string& path) {
   constexpr int64_t kBlock = 262'144;
   constexpr int64_t kLimit = 4'194'304;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return std::nullopt;
-  }
+  auto file = ReadableFile::open(path, kNoFileSizeBound);
+  if (!file) return std::nullopt;
+  const int fd = file->fd();
+  const struct stat& st = file->status();
   TranscriptLineParser parser(kLimit + kBlock);
   int64_t pos = st.st_size, readTotal = 0;
   std::string carry;
@@ -607,7 +605,6 @@ std::optional<UsageHistory::ModelSighting> UsageHistory::tailModel(const std::st
     pos = start;
     if (start == 0 || readTotal >= kLimit) break;
   }
-  ::close(fd);
   return result;
 }
 

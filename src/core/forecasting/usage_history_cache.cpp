@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "storage/file_reading.h"
+
 namespace qd::UsageHistoryCache {
 
 namespace od = simdjson::ondemand;
@@ -327,22 +329,9 @@ std::string encode(const FileAggCache& cache) {
 }
 
 std::optional<FileAggCache> load(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return std::nullopt;
-  std::string bytes;
-  char buf[1 << 16];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-    bytes.append(buf, n);
-    if (bytes.size() > kMaxCacheBytes) {
-      std::fclose(f);
-      return std::nullopt;
-    }
-  }
-  const bool failed = std::ferror(f);
-  std::fclose(f);
-  if (failed) return std::nullopt;
-  return decode(bytes);
+  auto bytes = readWholeFile(path, static_cast<int64_t>(kMaxCacheBytes));
+  if (!bytes) return std::nullopt;
+  return decode(*bytes);
 }
 
 }  // namespace qd::UsageHistoryCache

@@ -324,13 +324,18 @@ TEST_F(UsageHistoryTest, UnchangedFilesComeFromTheCacheAndChangedOnesAreReparsed
   EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 0);
 }
 
-TEST_F(UsageHistoryTest, AFileThatIsNotUTF8CountsNothing) {
+TEST_F(UsageHistoryTest, ALineThatIsNotUTF8CountsNothingAndTheRestOfItsFileCounts) {
   ScopedTZ tz("UTC0");
-  TranscriptTree::write(tree.claude("p/bad.jsonl"), claudeLine("2025-03-10T08:00:00Z", 100) + "\xFF\xFE\n", recent);
+  // A stray byte on its own line, and a line torn inside a character.
+  TranscriptTree::write(tree.claude("p/bad.jsonl"),
+                        claudeLine("2025-03-10T08:00:00Z", 100) + "\xFF\xFE\n" +
+                            R"({"timestamp":"2025-03-10T08:00:00Z","t":")" "\xE2\x82" R"(","usage":{"input_tokens":50}})" "\n" +
+                            claudeLine("2025-03-10T09:00:00Z", 20),
+                        recent);
   TranscriptTree::write(tree.claude("p/good.jsonl"), claudeLine("2025-03-10T08:00:00Z", 7), recent);
   UsageHistory history(tree.options(clock));
   history.refreshSync();
-  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 7);
+  EXPECT_EQ(day(history, Provider::claude, "2025-03-10"), 127);
 }
 
 struct CacheShape {

@@ -20,6 +20,9 @@ TEST(WindowLabelTest, FromDurationOrKind) {
       {WindowKind::fiveHour, 300, "5h"}, {WindowKind::sevenDay, 10080, "7d"}, {WindowKind::unknown, 1440, "1d"},
       {WindowKind::unknown, 1410, "24h"}, {WindowKind::unknown, 90, "2h"},    {WindowKind::weekly, std::nullopt, "Weekly"},
       {WindowKind::weekly, 0, "Weekly"},  {WindowKind::weekly, 10080, "7d"},  {WindowKind::monthly, -5, "Monthly"},
+      // Durations from a hostile file or server: beyond a year is no real window.
+      {WindowKind::sevenDay, 1e300, "7d"}, {WindowKind::fiveHour, 1e19, "5h"}, {WindowKind::unknown, 527'040, "366d"},
+      {WindowKind::weekly, 527'041 + 720, "Weekly"}, {WindowKind::fiveHour, -1e300, "5h"},
   };
   for (const auto& c : cases) {
     UsageSnapshot s;

@@ -1,6 +1,6 @@
 #pragma once
-// Whole-file reads and atomic whole-file writes: every file the system writes in
-// one piece goes through here (temporary file in the same directory, fsync, rename).
+// Atomic whole-file writes: every file the system writes in one piece goes through
+// here (temporary file in the same directory, fsync, rename). Reads: file_reading.h.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "storage/file_reading.h"
 
 namespace qd {
 
@@ -44,6 +46,7 @@ class AtomicFileWriter {
   int fd_ = -1;
   bool ok_ = false;
 };
+
 // The file a whole-file write of `path` replaces: `path` itself, or, through
 // symbolic links (dangling ones included), the path they lead to.
 [[nodiscard]] std::filesystem::path writeTarget(const std::filesystem::path& path);
@@ -59,8 +62,5 @@ class AtomicFileWriter {
 // Why a write of `path` just failed, for the log: "<name> is read-only" for a
 // refused read-only target, else the system's text for `error` (an errno value).
 [[nodiscard]] std::string writeFailureText(const std::filesystem::path& path, int error);
-
-// The whole content of a regular file, or nothing when it is missing or unreadable.
-[[nodiscard]] std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 
 }  // namespace qd

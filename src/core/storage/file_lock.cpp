@@ -11,7 +11,8 @@
 namespace qd {
 
 FileLock::FileLock(const std::filesystem::path& lockPath, std::optional<std::chrono::milliseconds> maxWait) {
-  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // O_NONBLOCK: a FIFO planted at the lock path must not hang the open.
+  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return;
   const auto started = std::chrono::steady_clock::now();
   int rc;

@@ -9,6 +9,7 @@
 #include "storage/atomic_file.h"
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
+#include "utilities/json_document.h"
 
 namespace qd {
 
@@ -143,8 +144,9 @@ std::optional<std::string> encodeSettings(const AppSettings& s) {
 
 std::optional<AppSettings> decodeSettings(std::string_view text) {
   try {
-    Json o = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (o.is_discarded() || !o.is_object()) return std::nullopt;
+    const auto parsed = parseJsonDocument<Json>(text);
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const Json& o = *parsed;
     AppSettings s;
     readProviders(o, s.enabledProviders);
     readEnum(o, "forecastBasis", s.forecastBasis);

@@ -13,6 +13,7 @@
 
 #include "storage/atomic_file.h"
 #include "storage/file_lock.h"
+#include "storage/file_reading.h"
 #include "storage/json_lines.h"
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
@@ -24,6 +25,8 @@ namespace {
 // How many bytes before the end of the cached content must be unchanged for a
 // grown file to be read incrementally (besides the whole last line).
 constexpr int64_t kTailCheckBytes = 64;
+// How many of the cached content's first bytes must be unchanged for the same.
+constexpr int64_t kHeadCheckBytes = 4096;
 // A last line longer than this (no snapshot is) makes growth re-read the whole file.
 constexpr int64_t kMaxTailBytes = int64_t{1} << 20;
 // The unit of the backward and streaming reads.
@@ -178,7 +181,8 @@ void SnapshotStore::appendLocked(const std::string& line) {
   // A bounded wait: one line in one write() on O_APPEND cannot interleave with
   // another appender's line, so going ahead unlocked loses nothing.
   noteLock(lock, "appending without it");
-  const int flags = O_APPEND | O_CREAT | O_CLOEXEC;
+  // O_NONBLOCK: a FIFO at the path must not hang the open or a write.
+  const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
   int fd = ::open(url_.c_str(), O_RDWR | flags, 0644);
   if (fd < 0 && errno == ENOENT) {
     std::error_code ec;
@@ -191,7 +195,12 @@ void SnapshotStore::appendLocked(const std::string& line) {
     return;
   }
   struct stat st {};
-  const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    AppLogger::shared().warn("Snapshot append failed: " + url_.string() + " is not a regular file");
+    return;
+  }
+  const off_t before = st.st_size;
   // A torn last line (no terminator) would swallow this one; start a new line.
   std::string_view bytes = line;
   std::string separated;
@@ -335,6 +344,7 @@ bool SnapshotStore::refreshLocked(std::optional<Timestamp> since) {
     lastLineRecords_ = 0;
     tailStart_ = 0;
     tail_.clear();
+    head_.clear();
   };
   const auto makeKey = [](const struct stat& st) {
     return FileKey{st.st_dev, st.st_ino, int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec,
@@ -347,26 +357,23 @@ bool SnapshotStore::refreshLocked(std::optional<Timestamp> since) {
     cacheSince_ = since;  // none: found from the newest line
   }
 
-  int fd = ::open(url_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    const bool missing = errno == ENOENT;
+  auto file = ReadableFile::open(url_, kNoFileSizeBound);
+  if (!file) {
     struct stat st {};
-    forget(::stat(url_.c_str(), &st) == 0 ? makeKey(st) : FileKey{});
-    return missing;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    forget(FileKey{});
+    if (::stat(url_.c_str(), &st) != 0) {
+      const bool missing = errno == ENOENT;
+      forget(FileKey{});
+      return missing;
+    }
+    forget(S_ISREG(st.st_mode) ? makeKey(st) : FileKey{});
     return false;
   }
-  const FileKey key = makeKey(st);
+  const FileKey key = makeKey(file->status());
   bool ok = cacheKey_ && *cacheKey_ == key;
   if (!ok && cacheKey_ && cacheKey_->device == key.device && cacheKey_->inode == key.inode &&
       key.size > cacheKey_->size && tailStart_ >= 0 && cacheKey_->size > 0)
-    ok = readGrowth(fd, key);
-  if (!ok) ok = readBackwards(fd, key, cacheSince_);
-  ::close(fd);
+    ok = readGrowth(file->fd(), key);
+  if (!ok) ok = readBackwards(file->fd(), key, cacheSince_);
   if (!ok) {
     forget(key);
     return false;
@@ -459,6 +466,10 @@ bool SnapshotStore::readBackwards(int fd, const FileKey& key, std::optional<Time
     pos = from;
   }
 
+  // The file's first bytes, for telling growth from a rewrite in place later.
+  head_.assign(static_cast<size_t>(std::min(key.size, kHeadCheckBytes)), '\0');
+  if (preadAll(fd, head_.data(), static_cast<int64_t>(head_.size()), 0) != static_cast<int64_t>(head_.size()))
+    return false;
   auto fresh = std::make_shared<Generation>();
   size_t total = 0;
   for (const auto& b : blocks) total += b.size();
@@ -486,6 +497,9 @@ bool SnapshotStore::readBackwards(int fd, const FileKey& key, std::optional<Time
 }
 
 bool SnapshotStore::readGrowth(int fd, const FileKey& key) {
+  std::string head(static_cast<size_t>(std::min(key.size, kHeadCheckBytes)), '\0');
+  const int64_t headGot = preadAll(fd, head.data(), static_cast<int64_t>(head.size()), 0);
+  if (headGot < static_cast<int64_t>(head_.size()) || head.compare(0, head_.size(), head_) != 0) return false;
   const int64_t from = tailStart_;
   PaddedBuffer buf(key.size - from);
   const int64_t got = preadAll(fd, buf.data.get(), key.size - from, from);
@@ -509,6 +523,8 @@ bool SnapshotStore::readGrowth(int fd, const FileKey& key) {
   cacheKey_ = readKey;
   lastLineStart_ = start;
   rememberTail(text, from, end, lastRecords);
+  head.resize(static_cast<size_t>(std::min(headGot, end)));
+  head_ = std::move(head);
   ++stats_.incrementalDecodes;
   return true;
 }
@@ -580,7 +596,8 @@ int64_t streamLines(int fd, int64_t from, int64_t limit, bool includeTorn,
 }
 
 int openForReading(const std::filesystem::path& path, struct stat& st) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO at the path must not hang the open.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

@@ -167,6 +167,9 @@ class SnapshotStore {
   int64_t tailStart_ = 0;
   std::string tail_;
   std::map<std::pair<Provider, WindowKind>, UsageSnapshot> newest_;
+  // The cached content's first bytes: a file rewritten in place (truncated and
+  // written again, as `cp` over it does) that ends up longer is not mere growth.
+  std::string head_;
   ReadStats stats_;
 
   // Writer state (writeQueue_ only).

@@ -128,6 +128,20 @@ TEST_F(SnapshotStoreTest, IncrementalReadEqualsFullDecode) {
          appendRaw(file, next);
        },
        false},
+      {"rewritten in place from the start and grown (cp over it)",
+       [&] {
+         // Same length and the same last bytes as before, so only the start tells:
+         // the first reading's 10% becomes 20%.
+         std::string text = fileText(file);
+         const size_t at = text.find("\"usedPercent\":1");
+         ASSERT_LT(at, text.find('\n'));
+         text[at + 15] = '2';
+         int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC);
+         ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+         ::close(fd);
+         appendRaw(file, next);
+       },
+       false},
       {"replaced by rename", [&] { ASSERT_TRUE(writeFileAtomically(file, next + next + next)); }, false},
       {"grown after the rename", [&] { appendRaw(file, next); }, true},
       {"truncated", [&] { ::truncate(file.c_str(), 10); }, false},
@@ -140,6 +154,17 @@ TEST_F(SnapshotStoreTest, IncrementalReadEqualsFullDecode) {
     const auto after = store.readStats();
     EXPECT_EQ(after.incrementalDecodes - before.incrementalDecodes, step.incremental ? 1u : 0u) << step.name;
   }
+}
+
+TEST_F(SnapshotStoreTest, AFifoInPlaceOfTheFileNeitherHangsNorCounts) {
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  SnapshotStore store(file);
+  EXPECT_TRUE(store.all()->empty());
+  store.append(snap(t0));
+  EXPECT_TRUE(store.all()->empty());
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 // Readers on other threads keep their lists while appends grow the cache; a list

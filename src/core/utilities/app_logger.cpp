@@ -10,6 +10,7 @@
 #include "models/timestamp.h"
 #include "storage/local_file_store.h"
 #include "utilities/local_time.h"
+#include "utilities/text.h"
 #include "utilities/utf8.h"
 
 namespace qd {
@@ -75,7 +76,8 @@ std::string AppLogger::scrub(std::string_view message) {
 
 void AppLogger::log(std::string_view level, std::string_view message, bool isError) {
   const auto now = std::chrono::time_point_cast<std::chrono::microseconds>(std::chrono::system_clock::now());
-  std::string scrubbed = scrub(message);
+  // One event is one line, whatever outside text the message quotes.
+  std::string scrubbed = escapeControlCharacters(scrub(message));
   std::string line;
   line.reserve(scrubbed.size() + 32);
   line += '[';

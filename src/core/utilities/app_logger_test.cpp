@@ -58,7 +58,7 @@ TEST_F(AppLoggerTest, FirstLineCreatesTheFileThenLinesAppend) {
   AppLogger::shared().error("third");
   const std::string all = logText();
   EXPECT_EQ(all.substr(0, first.size()), first);
-  EXPECT_NE(all.find("] INFO two\nlines\n["), std::string::npos) << all;
+  EXPECT_NE(all.find("] INFO two\\nlines\n["), std::string::npos) << all;
   EXPECT_NE(all.find("] ERROR third\n"), std::string::npos) << all;
 }
 
@@ -72,6 +72,26 @@ TEST_F(AppLoggerTest, OnlyErrorSetsLastErrorScrubbed) {
   AppLogger::shared().warn("later");
   EXPECT_EQ(AppLogger::shared().lastError(), "failed for <email>");
   EXPECT_NE(logText().find("ERROR failed for <email>\n"), std::string::npos);
+}
+
+TEST_F(AppLoggerTest, OutsideTextCannotForgeALineOrSteerATerminal) {
+  struct Case {
+    std::string message, logged;
+  };
+  const Case cases[] = {
+      {"keys: a, b\n[2026-01-01 00:00:00] ERROR forged", "keys: a, b\\n[2026-01-01 00:00:00] ERROR forged"},
+      {"cr\rtab\tnul" + std::string(1, '\0') + "end", "cr\\rtab\\tnul\\x00end"},
+      {"esc \x1b[31mred\x7f", "esc \\x1b[31mred\\x7f"},
+      {"next line \xC2\x85 and \xC2\x9B", "next line \\u0085 and \\u009b"},
+      {"caf\xC3\xA9 \xE2\x80\x94 kept", "caf\xC3\xA9 \xE2\x80\x94 kept"},
+  };
+  for (const auto& c : cases) AppLogger::shared().error(c.message);
+  const std::string text = logText();
+  size_t lines = 0;
+  for (char ch : text) lines += ch == '\n';
+  EXPECT_EQ(lines, std::size(cases)) << text;
+  for (const auto& c : cases) EXPECT_NE(text.find("] ERROR " + c.logged + "\n"), std::string::npos) << c.logged;
+  EXPECT_EQ(AppLogger::shared().lastError(), std::size(cases) ? cases[std::size(cases) - 1].logged : "");
 }
 
 TEST_F(AppLoggerTest, LinesFromManyThreadsStayWhole) {

@@ -4,6 +4,7 @@
 
 #include "storage/atomic_file.h"
 #include "storage/local_file_store.h"
+#include "utilities/json_document.h"
 
 namespace qd {
 
@@ -23,8 +24,9 @@ namespace ClaudeBridgeFiles {
 std::filesystem::path metaFile() { return LocalFileStore::baseDirectory() / kMetaFileName; }
 
 std::optional<ClaudeCurrentSettings> decodeMeta(std::string_view text) {
-  auto json = nlohmann::json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  const auto parsed = parseJsonDocument(text);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const nlohmann::json& json = *parsed;
   ClaudeCurrentSettings meta;
   // A member of the wrong type fails the whole record, as a strict decoder would.
   auto text_ = [&](const char* key, std::optional<std::string>& out) {

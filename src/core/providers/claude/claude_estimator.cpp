@@ -12,6 +12,8 @@
 #include "forecasting/claude_effort_calibration.h"
 #include "forecasting/scenario_multipliers.h"
 #include "storage/atomic_file.h"
+#include "utilities/checked_rounding.h"
+#include "utilities/json_document.h"
 #include "utilities/text.h"
 
 namespace qd::ClaudeEstimator {
@@ -70,6 +72,12 @@ UsageSnapshot estimate(WindowKind kind, double usedPercent, Timestamp resetAt, d
   return s;
 }
 
+// A percentage from a reading or the anchor file, fraction dropped, for the log.
+std::string wholePercent(double value) {
+  const auto whole = truncatedWithin(value, -1'000'000'000, 1'000'000'000);
+  return whole ? std::to_string(*whole) : "?";
+}
+
 bool isFreshLive(const UsageSnapshot& s, WindowKind kind, Timestamp now) {
   return s.provider == Provider::claude && s.windowKind == kind && isLiveSource(s.source) &&
          secondsBetween(s.timestamp, now) < kLiveFreshSeconds;
@@ -89,8 +97,9 @@ std::string encodeAnchor(const Anchor& anchor) {
 }
 
 std::optional<Anchor> decodeAnchor(std::string_view json) {
-  const nlohmann::json j = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
-  if (!j.is_object()) return std::nullopt;
+  const auto parsed = parseJsonDocument(json);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const nlohmann::json& j = *parsed;
   Anchor anchor;
   for (const auto& [key, member] : {std::pair{"fiveHour", &anchor.fiveHour}, std::pair{"sevenDay", &anchor.sevenDay}}) {
     auto it = j.find(key);
@@ -125,7 +134,7 @@ void calibrate(const UsageSnapshot& s, const ClaudeStageContext& context) {
     if (context.logInfo) {
       std::ostringstream line;
       line << "Claude " << rawValue(s.windowKind) << " reset detected: "
-           << static_cast<long long>(existing->usedPercent) << "% \u2192 " << static_cast<long long>(s.usedPercent)
+           << wholePercent(existing->usedPercent) << "% \u2192 " << wholePercent(s.usedPercent)
            << "%; recalibrating.";
       context.logInfo(line.str());
     }

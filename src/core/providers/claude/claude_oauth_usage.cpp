@@ -11,6 +11,7 @@
 #include "utilities/curl_http_client.h"
 #include "utilities/app_logger.h"
 #include "utilities/text.h"
+#include "utilities/json_document.h"
 
 namespace qd {
 
@@ -30,11 +31,7 @@ constexpr std::size_t kWriteProbeSlack = 4096;
 // Numbers above this are milliseconds since 1970, at or below it seconds.
 constexpr double kMillisecondThreshold = 5'000'000'000.0;
 
-std::optional<OJson> parseJson(std::string_view text) {
-  OJson value = OJson::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (value.is_discarded()) return std::nullopt;
-  return value;
-}
+std::optional<OJson> parseJson(std::string_view text) { return parseJsonDocument<OJson>(text); }
 
 // Compact JSON, or nothing when a string is not valid UTF-8.
 std::optional<std::string> dumpJson(const OJson& value) {
@@ -466,7 +463,9 @@ ClaudeOAuthUsage::RefreshResult ClaudeOAuthUsage::refresh(const Credential& cred
     rotated = stringMember(*tokens, "refresh_token");
     if (rotated && rotated->empty()) rotated.reset();
     auto e = tokens->find("expires_in");
-    if (e != tokens->end() && e->is_number()) expiresIn = e->get<double>();
+    // A lifetime beyond ten years is a bad answer, but the tokens in it must still be kept.
+    if (e != tokens->end() && e->is_number() && std::isfinite(e->get<double>()))
+      expiresIn = std::clamp(e->get<double>(), 0.0, 315'360'000.0);
   }
   // Without a lifetime the answer is unusable, unless it rotated the refresh token:
   // the old one is retired then, and the new one must reach the file.

@@ -11,6 +11,7 @@
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
 #include "utilities/resources.h"
+#include "utilities/json_document.h"
 
 namespace qd::ClaudeStatusLineBridgeInstaller {
 
@@ -29,9 +30,9 @@ SettingsRead readSettings(const Paths& paths) {
     // A file we cannot read is not a file we may overwrite.
     return std::filesystem::exists(paths.settingsFile(), ec) ? SettingsRead{Invalid{}} : SettingsRead{Missing{}};
   }
-  Json json = Json::parse(*text, nullptr, /*allow_exceptions=*/false);
-  if (json.is_discarded() || !json.is_object()) return Invalid{};
-  return json;
+  auto json = parseJsonDocument<Json>(*text);
+  if (!json || !json->is_object()) return Invalid{};
+  return std::move(*json);
 }
 
 enum class WriteResult { written, readOnly, failed };
@@ -76,8 +77,9 @@ void backupSettings(const Paths& paths) {
 std::optional<std::string> readPreviousCommand(const Paths& paths) {
   auto text = readWholeFile(paths.previousCommandFile());
   if (!text) return std::nullopt;
-  Json json = Json::parse(*text, nullptr, false);
-  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  const auto parsed = parseJsonDocument<Json>(*text);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const Json& json = *parsed;
   for (const auto& [key, value] : json.items())
     if (!value.is_string()) return std::nullopt;
   auto it = json.find("command");

@@ -1,5 +1,7 @@
 #include "providers/codex/codex_app_server_client.h"
 
+#include "utilities/json_document.h"
+
 namespace qd {
 
 namespace {
@@ -91,13 +93,9 @@ void CodexAppServerClient::requestRateLimits() {
 
 void CodexAppServerClient::handle(std::string_view line) {
   using Json = nlohmann::ordered_json;
-  Json message;
-  try {
-    message = Json::parse(line, nullptr, /*allow_exceptions=*/false);
-  } catch (const std::exception&) {
-    return;
-  }
-  if (message.is_discarded() || !message.is_object()) return;
+  auto parsed = parseJsonDocument<Json>(line);
+  if (!parsed || !parsed->is_object()) return;
+  const Json& message = *parsed;
 
   if (auto id = message.find("id"); id != message.end() && id->is_number_integer()) {
     // An unsigned id beyond int64 matches nothing we sent.

@@ -1,14 +1,11 @@
 #include "providers/codex/codex_config_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <simdjson.h>
 
 #include <charconv>
 #include <toml++/toml.h>
 
+#include "storage/file_reading.h"
 #include "storage/local_file_store.h"
 
 namespace qd::CodexConfigReader {
@@ -16,31 +13,7 @@ namespace qd::CodexConfigReader {
 namespace {
 
 // A real config.toml is a few kilobytes; it is read again for every payload.
-constexpr off_t kMaxConfigBytes = 4 * 1024 * 1024;
-
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-  // O_NONBLOCK with the regular-file check: a FIFO planted at the path must not hang us.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> result;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxConfigBytes) {
-    std::string text;
-    char buf[16384];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n > 0) {
-        text.append(buf, static_cast<size_t>(n));
-        if (text.size() > static_cast<size_t>(kMaxConfigBytes)) break;
-        continue;
-      }
-      if (n == 0) result = std::move(text);
-      break;
-    }
-  }
-  ::close(fd);
-  return result;
-}
+constexpr int64_t kMaxConfigBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -82,7 +55,7 @@ CodexConfig parse(std::string_view text) {
 std::filesystem::path configFile() { return LocalFileStore::codexHome() / "config.toml"; }
 
 CodexConfig read() {
-  const auto text = readWholeFile(configFile());
+  const auto text = readWholeFile(configFile(), kMaxConfigBytes);
   if (!text || !simdjson::validate_utf8(text->data(), text->size())) return {};
   return parse(*text);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "storage/json_lines.h"
+#include "utilities/json_document.h"
 
 namespace qd {
 
@@ -84,9 +85,9 @@ std::optional<CodexRateLimitsPayload> CodexRateLimitsPayload::decode(const Json&
 
 std::optional<CodexRateLimitsPayload> CodexRateLimitsPayload::decode(std::string_view jsonBytes) {
   try {
-    const Json value = Json::parse(jsonBytes, nullptr, /*allow_exceptions=*/false);
-    if (value.is_discarded()) return std::nullopt;
-    return decode(value);
+    const auto value = parseJsonDocument<Json>(jsonBytes);
+    if (!value) return std::nullopt;
+    return decode(*value);
   } catch (const std::exception&) {
     return std::nullopt;
   }
