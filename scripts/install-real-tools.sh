@@ -22,19 +22,19 @@ if ! command -v npm >/dev/null 2>&1 || ! command -v node >/dev/null 2>&1; then
 fi
 
 : > "$PREFIX/versions.txt"
-for spec in "${PACKAGES[@]}"; do
-  name="${spec%@*}"
-  [ "${QUOTADIAL_REAL_TOOLS_LATEST:-0}" = 1 ] && spec="$name@latest"
+for package in "${PACKAGES[@]}"; do
+  name="${package%@*}"
+  [ "${QUOTADIAL_REAL_TOOLS_LATEST:-0}" = 1 ] && package="$name@latest"
   # Each package on its own, so one that cannot be installed does not take the others along.
-  if ! timeout 600 npm install --prefix "$PREFIX" --no-audit --no-fund --loglevel=error "$spec" >&2; then
-    echo "install-real-tools: could not install $spec; the tests that need it will skip" >&2
+  if ! timeout 600 npm install --prefix "$PREFIX" --no-audit --no-fund --loglevel=error "$package" >&2; then
+    echo "install-real-tools: could not install $package; the tests that need it will skip" >&2
     continue
   fi
   # A program that cannot even print its version (too old a node, a missing native
   # part) is taken out again, so its tests skip rather than fail.
   bin="$PREFIX/node_modules/.bin/${COMMAND[$name]}"
   if ! timeout 60 "$bin" --version </dev/null >/dev/null 2>&1; then
-    echo "install-real-tools: $spec does not run here ($(node --version) ); its tests will skip" >&2
+    echo "install-real-tools: $package does not run here ($(node --version) ); its tests will skip" >&2
     npm uninstall --prefix "$PREFIX" --loglevel=error "$name" >&2 || rm -f "$bin"
     continue
   fi
