@@ -5,24 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <set>
-#include <span>
 
-#include "forecasting/burn_rate_calculator.h"
-#include "forecasting/forecast_engine.h"
-#include "forecasting/pace_calculator.h"
-#include "forecasting/recommendation_engine.h"
 #include "forecasting/scenario_engine.h"
 #include "providers/demo_provider.h"
-#include "storage/local_file_store.h"
-#include "storage/settings_store.h"
-#include "storage/snapshot_store.h"
-#include "utilities/app_logger.h"
-#include "utilities/file_watch.h"
 #include "utilities/number_formatting.h"
-#include "utilities/serial_queue.h"
-#include "utilities/shell.h"
 #include "utilities/time_formatting.h"
 
 namespace qd {

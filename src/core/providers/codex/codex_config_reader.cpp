@@ -15,10 +15,6 @@ namespace {
 // A real config.toml is a few kilobytes; it is read again for every payload.
 constexpr int64_t kMaxConfigBytes = 4 * 1024 * 1024;
 
-}  // namespace
-
-namespace {
-
 // The text of a top-level setting: a string as it is, a boolean or number as
 // TOML writes it; tables, arrays, dates and empty strings count as absent.
 std::optional<std::string> settingText(const toml::table& table, std::string_view key) {
