@@ -15,6 +15,7 @@
 #include "storage/file_lock.h"
 #include "storage/file_reading.h"
 #include "storage/json_lines.h"
+#include "storage/snapshot_checkpoint.h"
 #include "storage/local_file_store.h"
 #include "utilities/app_logger.h"
 
@@ -36,6 +37,9 @@ constexpr int64_t kBlockBytes = int64_t{1} << 20;
 constexpr double kOrderSlackSeconds = 3600;
 // The cache is trimmed to a later start only once it holds this much more.
 constexpr double kTrimSeconds = 86400;
+// The reader state is saved after this many bytes decoded since the last save: a
+// week's first read, then about once a day of one reading a minute per series.
+constexpr int64_t kCheckpointBytes = int64_t{1} << 20;
 
 // Offset just after the first line terminator of `text`, or -1.
 int64_t firstLineEnd(const char* text, int64_t size) {
@@ -139,7 +143,10 @@ std::string snapshotsCSV(const std::vector<UsageSnapshot>& rows) {
 }
 
 SnapshotStore::SnapshotStore(std::filesystem::path url)
-    : url_(std::move(url)), lockPath_(url_.string() + ".lock"), cache_(std::make_shared<Generation>()) {
+    : url_(std::move(url)),
+      lockPath_(url_.string() + ".lock"),
+      checkpointPath_(url_.string() + ".checkpoint"),
+      cache_(std::make_shared<Generation>()) {
   std::error_code ec;
   if (url_.has_parent_path()) std::filesystem::create_directories(url_.parent_path(), ec);
   if (url_.parent_path() == LocalFileStore::baseDirectory()) LocalFileStore::ensureDirectories();
@@ -327,6 +334,7 @@ size_t SnapshotStore::decodeKept(std::string_view paddedText, std::vector<UsageS
   const size_t before = out.size();
   JSONLines::decodePaddedLines(paddedText, out);
   stats_.bytesDecoded += static_cast<int64_t>(paddedText.size());
+  decodedSinceCheckpoint_ += static_cast<int64_t>(paddedText.size());
   if (cacheSince_ && *cacheSince_ != Timestamp::min()) {
     const Timestamp since = *cacheSince_;
     out.erase(std::remove_if(out.begin() + static_cast<std::ptrdiff_t>(before), out.end(),
@@ -369,6 +377,8 @@ bool SnapshotStore::refreshLocked(std::optional<Timestamp> since) {
     return false;
   }
   const FileKey key = makeKey(file->status());
+  // About to read back from the end: an earlier process may have saved what that gives.
+  if (!cacheKey_) (void)adoptCheckpoint(file->fd(), key, cacheSince_);
   bool ok = cacheKey_ && *cacheKey_ == key;
   if (!ok && cacheKey_ && cacheKey_->device == key.device && cacheKey_->inode == key.inode &&
       key.size > cacheKey_->size && tailStart_ >= 0 && cacheKey_->size > 0)
@@ -380,7 +390,78 @@ bool SnapshotStore::refreshLocked(std::optional<Timestamp> since) {
   }
   if (since && cacheSince_ && *cacheSince_ != Timestamp::min() && secondsBetween(*cacheSince_, *since) > kTrimSeconds)
     trimLocked(*since);
+  saveCheckpointIfDue();
   return true;
+}
+
+bool SnapshotStore::adoptCheckpoint(int fd, const FileKey& key, std::optional<Timestamp> since) {
+  auto bytes = readWholeFile(checkpointPath_, SnapshotCheckpointFile::kMaxBytes);
+  if (!bytes) return false;
+  auto saved = SnapshotCheckpointFile::decode(*bytes);
+  bytes.reset();
+  if (!saved || saved->device != static_cast<uint64_t>(key.device) || saved->inode != static_cast<uint64_t>(key.inode) ||
+      saved->size > key.size || saved->tailStart < 0)
+    return false;
+  // It must hold every line asked for; a whole-file read is never taken from it.
+  if (since && (*since == Timestamp::min() || saved->since > *since)) return false;
+  if (saved->since == Timestamp::min()) return false;
+  // The file must still have the bytes the state was read from (size and
+  // modification time alone miss a rewrite in place that put the time back).
+  const auto sameBytes = [fd](int64_t offset, const std::string& expected) {
+    std::string now(expected.size(), '\0');
+    return preadAll(fd, now.data(), static_cast<int64_t>(now.size()), offset) == static_cast<int64_t>(now.size()) &&
+           now == expected;
+  };
+  if (!sameBytes(0, saved->head) || !sameBytes(saved->tailStart, saved->tail)) return false;
+
+  auto fresh = std::make_shared<Generation>();
+  fresh->snapshots = std::move(saved->snapshots);
+  cache_ = std::move(fresh);
+  newest_.clear();
+  noteNewest(cache_->snapshots.data(), cache_->snapshots.data() + cache_->snapshots.size());
+  cacheKey_ = FileKey{static_cast<dev_t>(saved->device), static_cast<ino_t>(saved->inode), saved->mtimeNanos, saved->size};
+  cacheSince_ = saved->since;
+  lastLineStart_ = saved->lastLineStart;
+  lastLineRecords_ = static_cast<size_t>(saved->lastLineRecords);
+  tailStart_ = saved->tailStart;
+  tail_ = std::move(saved->tail);
+  head_ = std::move(saved->head);
+  decodedSinceCheckpoint_ = 0;
+  ++stats_.checkpointsLoaded;
+  return true;
+}
+
+void SnapshotStore::saveCheckpointIfDue() {
+  // Whole-file reads (all()) are not worth saving; nor is an unread or torn state.
+  if (decodedSinceCheckpoint_ < kCheckpointBytes || !cacheKey_ || !cacheSince_ || *cacheSince_ == Timestamp::min() ||
+      tailStart_ < 0 || cacheKey_->size == 0)
+    return;
+  SnapshotCheckpoint state;
+  state.device = static_cast<uint64_t>(cacheKey_->device);
+  state.inode = static_cast<uint64_t>(cacheKey_->inode);
+  state.mtimeNanos = cacheKey_->mtimeNanos;
+  state.size = cacheKey_->size;
+  state.since = *cacheSince_;
+  state.lastLineStart = lastLineStart_;
+  state.lastLineRecords = lastLineRecords_;
+  state.tailStart = tailStart_;
+  state.tail = tail_;
+  state.head = head_;
+  std::string bytes = SnapshotCheckpointFile::encode(state, cache_->snapshots);
+  decodedSinceCheckpoint_ = 0;
+  ++stats_.checkpointsSaved;
+  // The write (and its fsync) on its own thread: readers never wait for the disk.
+  checkpointQueue_.async([path = checkpointPath_, bytes = std::move(bytes)] {
+    if (!writeFileAtomically(path, bytes, 0600))
+      AppLogger::shared().warn("Snapshot checkpoint not saved: " + writeFailureText(path, errno));
+  });
+}
+
+void SnapshotStore::dropCheckpoint() {
+  checkpointQueue_.async([path = checkpointPath_] {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  });
 }
 
 bool SnapshotStore::readBackwards(int fd, const FileKey& key, std::optional<Timestamp> since) {
@@ -725,8 +806,11 @@ void SnapshotStore::pruneFinishing(AtomicFileWriter& writer, const struct stat& 
   });
   ::close(fd);
   if (rest < 0) return;
-  if (!writer.commit())
+  if (!writer.commit()) {
     AppLogger::shared().error("Snapshot rewrite failed: " + writeFailureText(url_, errno));
+    return;
+  }
+  dropCheckpoint();
 }
 
 void SnapshotStore::clearLocked() {
@@ -735,8 +819,11 @@ void SnapshotStore::clearLocked() {
   if (lock.timedOut()) return;
   struct stat st {};
   const mode_t mode = ::stat(url_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (!writeFileAtomically(url_, "", mode))
+  if (!writeFileAtomically(url_, "", mode)) {
     AppLogger::shared().error("Snapshot rewrite failed: " + writeFailureText(url_, errno));
+    return;
+  }
+  dropCheckpoint();
 }
 
 void SnapshotStore::prune(int retentionDays, Timestamp now) {

@@ -27,6 +27,8 @@ namespace qd {
 // and is brought up to date by decoding only what was appended (a changed file
 // identity, a shrink or changed bytes before the end make it read back again).
 // Only export, `forEachByTime` and prune read the whole file, streaming it.
+// The reader state is saved beside the file (`snapshots.ndjson.checkpoint`)
+// after each mebibyte decoded, so a new process starts from it.
 //
 // Every append and every rewrite holds an exclusive flock on
 // `snapshots.ndjson.lock` beside the file (never renamed), so a prune or clear
@@ -103,12 +105,16 @@ class SnapshotStore {
                      const std::function<void(const UsageSnapshot&)>& each) const;
 
   [[nodiscard]] const std::filesystem::path& url() const { return url_; }
+  // Where the reader state is saved between processes.
+  [[nodiscard]] const std::filesystem::path& checkpointPath() const { return checkpointPath_; }
 
   // How the cache was filled so far (tests and benchmarks).
   struct ReadStats {
     uint64_t fullDecodes = 0;
     uint64_t incrementalDecodes = 0;
     int64_t bytesDecoded = 0;
+    uint64_t checkpointsLoaded = 0;
+    uint64_t checkpointsSaved = 0;
   };
   [[nodiscard]] ReadStats readStats();
 
@@ -127,6 +133,12 @@ class SnapshotStore {
   bool refreshLocked(std::optional<Timestamp> since);
   bool readBackwards(int fd, const FileKey& key, std::optional<Timestamp> since);
   bool readGrowth(int fd, const FileKey& key);
+  // Takes the saved reader state when it holds the lines since `since` and the
+  // file still has the bytes it was made from; then only growth is decoded.
+  bool adoptCheckpoint(int fd, const FileKey& key, std::optional<Timestamp> since);
+  // Saves the reader state (on checkpointQueue_) once a mebibyte was decoded since the last save.
+  void saveCheckpointIfDue();
+  void dropCheckpoint();
   void trimLocked(Timestamp since);
   void rememberTail(const char* buf, int64_t bufOffset, int64_t size, size_t lastLineRecords);
   void noteNewest(const UsageSnapshot* from, const UsageSnapshot* to);
@@ -143,6 +155,7 @@ class SnapshotStore {
 
   std::filesystem::path url_;
   std::filesystem::path lockPath_;
+  std::filesystem::path checkpointPath_;
 
   // One version of the cached list, with the number of pointers to it handed
   // out and not yet released; it is changed in place only while that is zero.
@@ -171,10 +184,13 @@ class SnapshotStore {
   // written again, as `cp` over it does) that ends up longer is not mere growth.
   std::string head_;
   ReadStats stats_;
+  int64_t decodedSinceCheckpoint_ = 0;
 
   // Writer state (writeQueue_ only).
   bool lockStuck_ = false;
 
+  // Saves and removes the checkpoint; stops after the queues below, which post to it.
+  SerialQueue checkpointQueue_{"quotadial.snapshotstore.checkpoint"};
   SerialQueue queue_{"quotadial.snapshotstore"};  // last: they stop before the state they serialise
   SerialQueue writeQueue_{"quotadial.snapshotstore.write"};
   SerialQueue pruneQueue_{"quotadial.snapshotstore.prune"};  // stops first: it waits on writeQueue_

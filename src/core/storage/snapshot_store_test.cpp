@@ -506,6 +506,122 @@ TEST_F(SnapshotStoreSpanTest, NewestPerSeriesFollowsAppends) {
   EXPECT_EQ(store.readStats().incrementalDecodes, 1u);
 }
 
+// A month back is more than a mebibyte of lines: the reader state is saved, and
+// a later store (another process) starts from it, decoding only what was added.
+TEST_F(SnapshotStoreSpanTest, ALaterStoreStartsFromTheSavedReaderState) {
+  const Timestamp month = addSeconds(end, -30 * 86400.0);
+  const std::string next = lineOf(snap(addSeconds(end, 60), Provider::claude, WindowKind::sevenDay, 7));
+  {
+    SnapshotStore first(file);
+    EXPECT_EQ(*first.recent(month), fileSince(month));
+    EXPECT_EQ(first.readStats().checkpointsSaved, 1u);
+  }  // the save has landed once the store is gone
+  ASSERT_TRUE(std::filesystem::exists(dir / "snapshots.ndjson.checkpoint"));
+
+  struct Step {
+    const char* name;
+    std::function<void()> change;
+    Timestamp since;
+  };
+  const Step steps[] = {
+      {"unchanged", [] {}, month},
+      {"appended by another writer", [&] { appendRaw(file, next); }, month},
+      {"half a line more", [&] { appendRaw(file, next.substr(0, 30)); }, month},
+      {"asked for a shorter span", [] {}, addSeconds(end, -7 * 86400.0)},
+  };
+  for (const auto& step : steps) {
+    step.change();
+    SnapshotStore later(file);
+    EXPECT_EQ(*later.recent(step.since), fileSince(step.since)) << step.name;
+    EXPECT_EQ(later.readStats().checkpointsLoaded, 1u) << step.name;
+    EXPECT_EQ(later.readStats().fullDecodes, 0u) << step.name;
+    EXPECT_LT(later.readStats().bytesDecoded, 4096) << step.name;
+  }
+}
+
+// Whatever happened to the file or the saved state, a later store reads what the
+// file holds: the saved state is taken only when it still describes the file.
+TEST_F(SnapshotStoreSpanTest, TheSavedStateIsIgnoredWhenItNoLongerFits) {
+  const Timestamp month = addSeconds(end, -30 * 86400.0);
+  const auto checkpoint = dir / "snapshots.ndjson.checkpoint";
+  const auto rewriteByte = [](const std::filesystem::path& p, std::function<size_t(const std::string&)> where) {
+    std::string text = readWholeFile(p, int64_t{1} << 30).value_or("");
+    ASSERT_FALSE(text.empty());
+    const size_t at = where(text);
+    text[at] = text[at] == '1' ? '2' : '1';
+    // In place, keeping the inode; the modification time is put back as it was.
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    int fd = ::open(p.c_str(), O_WRONLY);
+    ASSERT_EQ(::pwrite(fd, text.data() + at, 1, static_cast<off_t>(at)), 1);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::futimens(fd, times), 0);
+    ::close(fd);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> change;
+    Timestamp since;
+  };
+  const Case cases[] = {
+      {"a first reading changed in place, same size and time",
+       [&] { rewriteByte(file, [](const std::string& t) { return t.find("\"usedPercent\":") + 14; }); }, month},
+      {"a byte before the saved end changed, same size and time",
+       [&] { rewriteByte(file, [](const std::string& t) { return t.size() - 40; }); }, month},
+      {"the file replaced", [&] { ASSERT_TRUE(writeFileAtomically(file, fileText(file))); }, month},
+      {"the file cut", [&] { ::truncate(file.c_str(), 4096 * 10); }, month},
+      {"asked for more than was saved", [] {}, addSeconds(end, -60 * 86400.0)},
+      {"everything asked for", [] {}, Timestamp::min()},
+      {"the saved state damaged",
+       [&] { rewriteByte(checkpoint, [](const std::string& t) { return t.size() / 2; }); }, month},
+      {"the saved state cut short", [&] { std::filesystem::resize_file(checkpoint, 100); }, month},
+      {"the saved state is a directory",
+       [&] {
+         std::filesystem::remove(checkpoint);
+         std::filesystem::create_directory(checkpoint);
+       },
+       month},
+      {"the saved state is a FIFO",
+       [&] {
+         std::filesystem::remove(checkpoint);
+         ASSERT_EQ(::mkfifo(checkpoint.c_str(), 0600), 0);
+       },
+       month},
+  };
+  const std::string original = fileText(file);
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(checkpoint);
+    ASSERT_TRUE(writeFileAtomically(file, original));
+    {
+      SnapshotStore first(file);
+      (void)first.recent(month);
+    }
+    ASSERT_TRUE(std::filesystem::is_regular_file(checkpoint)) << c.name;
+    c.change();
+    SnapshotStore later(file);
+    EXPECT_EQ(*later.recent(c.since), fileSince(c.since)) << c.name;
+    EXPECT_EQ(later.readStats().checkpointsLoaded, 0u) << c.name;
+  }
+}
+
+TEST_F(SnapshotStoreSpanTest, PruneAndClearRemoveTheSavedState) {
+  const auto checkpoint = dir / "snapshots.ndjson.checkpoint";
+  for (const bool prune : {true, false}) {
+    {
+      SnapshotStore first(file);
+      (void)first.recent(addSeconds(end, -30 * 86400.0));
+    }
+    ASSERT_TRUE(std::filesystem::exists(checkpoint));
+    {
+      SnapshotStore store(file);
+      if (prune) store.prune(100, end);
+      else store.clear();
+    }
+    EXPECT_FALSE(std::filesystem::exists(checkpoint)) << (prune ? "prune" : "clear");
+    if (!prune) break;
+  }
+}
+
 // Export and the dump list every stored line, oldest first, whether or not the
 // file is in time order.
 TEST_F(SnapshotStoreTest, StreamedListingHoldsEveryLineInTimeOrder) {
