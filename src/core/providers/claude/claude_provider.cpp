@@ -17,11 +17,15 @@ constexpr double kRepeatReadingSeconds = 300;
 std::optional<UsageSnapshot> newest(SnapshotStore& store, WindowKind window, Timestamp now) {
   auto latest = store.newest(Provider::claude, window);
   if (!latest || !isFutureStamped(*latest, now)) return latest;
-  // Rare: look behind the reading stamped ahead.
-  auto series = store.snapshots(Provider::claude, window);
-  for (auto it = series.rbegin(); it != series.rend(); ++it)
-    if (!isFutureStamped(*it, now)) return *it;
-  return std::nullopt;
+  // Rare: look behind the reading stamped ahead, among the recent readings the
+  // store holds anyway (every tick does this while that reading is ahead).
+  const auto recent = store.recent(addSeconds(now, -SnapshotStore::kDefaultSpanSeconds));
+  const UsageSnapshot* best = nullptr;
+  for (const UsageSnapshot& s : *recent)
+    if (s.provider == Provider::claude && s.windowKind == window && !isFutureStamped(s, now) &&
+        (!best || s.timestamp >= best->timestamp))
+      best = &s;
+  return best ? std::optional<UsageSnapshot>(*best) : std::nullopt;
 }
 
 // The store keeps whole seconds; the endpoint sends microseconds.

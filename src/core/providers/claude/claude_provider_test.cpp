@@ -7,6 +7,8 @@
 #include "app/manual_main_loop.h"
 #include "providers/claude/claude_oauth_usage.h"
 #include "providers/claude/credential_store.h"
+#include "storage/atomic_file.h"
+#include "storage/json_lines.h"
 #include "storage/snapshot_store.h"
 #include "testing/temp_dir.h"
 
@@ -152,6 +154,14 @@ TEST_F(ClaudeProviderTest, ResetTimesWithMicrosecondsMatchTheStoredWholeSeconds)
 TEST_F(ClaudeProviderTest, AReadingStampedADayAheadDoesNotHideNewerOnes) {
   const Timestamp now = clock_.now();
   const Timestamp reset = addSeconds(now, 3600);
+  // A year-old history before it, which looking behind that reading must not read.
+  {
+    std::string old;
+    for (int i = 0; i < 60'000; ++i)
+      old += *JSONLines::encodeLine(stored(WindowKind::fiveHour, 50, addSeconds(now, -365 * 86400.0 + i * 60))) + "\n";
+    ASSERT_TRUE(writeFileAtomically(dir_ / "snapshots.ndjson", old));
+  }
+  const auto oldBytes = static_cast<int64_t>(std::filesystem::file_size(dir_ / "snapshots.ndjson"));
   store_.append(stored(WindowKind::fiveHour, 97, addSeconds(now, 86400), SnapshotSource::claudeOAuth, reset));
   auto provider = makeProvider(false);
   start(*provider);
@@ -168,6 +178,7 @@ TEST_F(ClaudeProviderTest, AReadingStampedADayAheadDoesNotHideNewerOnes) {
     EXPECT_DOUBLE_EQ(provider->currentSnapshots()[0].usedPercent, 3 + i);
     EXPECT_EQ(provider->health().lastUpdate, clock_.now());
   }
+  EXPECT_LT(store_.readStats().bytesDecoded, oldBytes / 2);
 }
 
 TEST_F(ClaudeProviderTest, ChangedPercentOrResetOrOtherPreviousSourceIsKept) {
