@@ -257,7 +257,10 @@ class AppState : public std::enable_shared_from_this<AppState> {
   void pruneHistory();
   void clearHistory();
   // Writes the CSV export and reveals it; the written file, or nothing on failure.
-  [[nodiscard]] std::optional<std::filesystem::path> exportCSV();
+  // Writes every stored reading to "quotadial-export.csv" in the support
+  // directory off the main thread (a year of history takes seconds), then on the
+  // main thread reveals the file and calls `done` with where it went (nothing on failure).
+  void exportCSV(std::function<void(std::optional<std::filesystem::path>)> done = {});
   [[nodiscard]] std::string diagnosticsText() const;
   // The redaction of the diagnostics text (the same three rules as the log's).
   [[nodiscard]] static std::string redact(const std::string& text);

@@ -94,6 +94,13 @@ class AppStateTest : public ::testing::Test {
     return AppState::create(std::move(o));
   }
 
+  // Runs the export and the loop until it reports where the file went.
+  std::optional<std::filesystem::path> exported(AppState& state) {
+    std::optional<std::optional<std::filesystem::path>> result;
+    state.exportCSV([&](std::optional<std::filesystem::path> written) { result = std::move(written); });
+    EXPECT_TRUE(loop.runUntil([&] { return result.has_value(); }));
+    return result.value_or(std::nullopt);
+  }
   void settle(AppState& state) {
     ASSERT_TRUE(loop.runUntil([&] { return state.pendingRefreshes() == 0; }));
   }
@@ -709,7 +716,7 @@ TEST_F(AppStateTest, ExportWritesTheStoreAsCSVAndRevealsIt) {
   store({snapshot(Provider::codex, WindowKind::fiveHour, at(0), 3.25, at(3600), 300), first});
   auto state = make();
   settle(*state);
-  const auto written = state->exportCSV();
+  const auto written = exported(*state);
   ASSERT_TRUE(written);
   EXPECT_EQ(*written, dir.path() / "quotadial-export.csv");
   ASSERT_EQ(desktop.revealed.size(), 1u);
@@ -734,7 +741,7 @@ TEST_F(AppStateTest, AFailedExportRevealsNothing) {
   settle(*state);
   // A directory where the export file should go makes the write fail.
   std::filesystem::create_directories(dir.path() / "quotadial-export.csv" / "blocker");
-  EXPECT_FALSE(state->exportCSV());
+  EXPECT_FALSE(exported(*state));
   EXPECT_TRUE(desktop.revealed.empty());
 }
 

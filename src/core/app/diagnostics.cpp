@@ -15,11 +15,19 @@ namespace qd {
 
 using namespace app_state_detail;
 
-std::optional<std::filesystem::path> AppState::exportCSV() {
-  auto written = store_->exportCSV(supportDirectory_ / "quotadial-export.csv");
-  if (!written) return std::nullopt;
-  if (options_.desktopServices) (void)options_.desktopServices->revealFile(*written);
-  return written;
+void AppState::exportCSV(std::function<void(std::optional<std::filesystem::path>)> done) {
+  std::weak_ptr<AppState> weak = weak_from_this();
+  MainLoop* loop = mainLoop_;
+  store_->exportCSVAsync(supportDirectory_ / "quotadial-export.csv",
+                         [weak, loop, done = std::move(done)](std::optional<std::filesystem::path> written) mutable {
+                           loop->post([weak, done = std::move(done), written = std::move(written)] {
+                             auto s = weak.lock();
+                             if (!s) return;
+                             if (written && s->options_.desktopServices)
+                               (void)s->options_.desktopServices->revealFile(*written);
+                             if (done) done(written);
+                           });
+                         });
 }
 
 std::string AppState::redact(const std::string& text) { return AppLogger::scrub(text); }

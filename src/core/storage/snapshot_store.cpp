@@ -850,6 +850,14 @@ void SnapshotStore::clearAsync(std::function<void()> done) {
 
 // ---- export ---------------------------------------------------------------------
 
+void SnapshotStore::exportCSVAsync(std::optional<std::filesystem::path> to,
+                                   std::function<void(std::optional<std::filesystem::path>)> done) {
+  pruneQueue_.async([this, to = std::move(to), done = std::move(done)]() mutable {
+    auto written = exportCSV(std::move(to));
+    if (done) done(std::move(written));
+  });
+}
+
 std::optional<std::filesystem::path> SnapshotStore::exportCSV(std::optional<std::filesystem::path> to) {
   if (!to) LocalFileStore::ensureDirectories();
   const auto target = to.value_or(LocalFileStore::baseDirectory() / "quotadial-export.csv");

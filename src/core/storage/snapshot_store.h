@@ -97,6 +97,9 @@ class SnapshotStore {
   // All snapshots as CSV, oldest first, to `to` or `<base>/quotadial-export.csv`.
   // The written location, or nothing (logged as "CSV export failed: ...").
   [[nodiscard]] std::optional<std::filesystem::path> exportCSV(std::optional<std::filesystem::path> to = {});
+  // As exportCSV, on the queue of long whole-file work; `done` runs there with the result.
+  void exportCSVAsync(std::optional<std::filesystem::path> to,
+                      std::function<void(std::optional<std::filesystem::path>)> done);
   // Every stored snapshot, oldest first (stable), streamed from the file: `count`
   // first with how many there are, then `each` per snapshot. Memory stays small
   // while the file is in time order (as appends keep it); otherwise it holds the
@@ -193,7 +196,8 @@ class SnapshotStore {
   SerialQueue checkpointQueue_{"quotadial.snapshotstore.checkpoint"};
   SerialQueue queue_{"quotadial.snapshotstore"};  // last: they stop before the state they serialise
   SerialQueue writeQueue_{"quotadial.snapshotstore.write"};
-  SerialQueue pruneQueue_{"quotadial.snapshotstore.prune"};  // stops first: it waits on writeQueue_
+  // Long whole-file work: a prune's unlocked copy, the export. Stops first: a prune waits on writeQueue_.
+  SerialQueue pruneQueue_{"quotadial.snapshotstore.prune"};
 };
 
 // One CSV row of the export, with its line feed, appended to `out`.

@@ -475,7 +475,7 @@ void SettingsView::data(QVBoxLayout* l) {
                            st->clearHistory();
                          }, false, true),
                          Ui::button(QStringLiteral("Export CSV"), [weak] {
-                           if (auto st = weak.lock()) (void)st->exportCSV();
+                           if (auto st = weak.lock()) st->exportCSV();
                          }, false, true)},
                         6, true));
 }
