@@ -2,6 +2,8 @@
 // The local usage history: scans both tools' transcripts into per-file aggregates
 // (cached in "usage-history-cache.json"), derives per-provider day, hour and spend
 // tables from them, and answers token, spend, trend and latest-model queries.
+// What it last found is also kept small in "usage-figures.json" (recent_figures.h)
+// for one-shot reports to take up.
 #include <array>
 #include <atomic>
 #include <cstdint>
