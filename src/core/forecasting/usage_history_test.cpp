@@ -617,7 +617,7 @@ TEST_F(UsageHistoryTest, LatestModelReadsTheNewestTranscriptsFromTheEnd) {
 class RecentFiguresTest : public UsageHistoryTest {
  protected:
   void SetUp() override {
-    // The collector and the reports read and write this one figures file.
+    // One Claude transcript: 100 tokens today, by Opus.
     TranscriptTree::write(tree.claude("p/a.jsonl"), claudeLine("2025-03-10T11:00:00Z", 100, 0, "", "claude-opus-4-8"),
                           recent);
   }
