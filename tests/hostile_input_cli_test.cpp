@@ -181,7 +181,7 @@ TEST_F(HostileInputTest, OverDeepClaudeDocumentsAreRefusedUntouched) {
   // The program's own files nested as deep read as absent.
   writeGoodTranscripts();
   for (const char* name : {"settings.json", "claude-meta.json", "claude-anchor.json", "claude-effort-rates.json",
-                           "usage-history-cache.json"})
+                           "usage-history-cache.json", "usage-figures.json"})
     writeFile(support() / name, deep);
   EXPECT_EQ(run({"--status"}).status, 0);
   EXPECT_TRUE(runHeadlessScan());

@@ -226,6 +226,7 @@ TEST(UsageTestMode, PrintsIndependentlyCountedDailyTotalsAndSpend) {
   }
   // A fresh data folder is made, and the scan kept for the next run.
   EXPECT_TRUE(fs::is_regular_file(home / "data" / "Quotadial" / "usage-history-cache.json"));
+  EXPECT_TRUE(fs::is_regular_file(home / "data" / "Quotadial" / "usage-figures.json"));
   std::error_code ec;
   fs::remove_all(home, ec);
 }

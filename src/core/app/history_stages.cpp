@@ -18,9 +18,11 @@ std::shared_ptr<UsageHistory> attachHistoryStages(AppStateOptions& options, Clau
   o.mainLoop = options.mainLoop;
   o.clock = options.clock;
   // A run without timers is a one-shot report: it scans before its first
-  // refresh and waits for its token counts, so that it prints them.
+  // refresh and waits for its token counts, so that it prints them; it takes up
+  // what the running program or an earlier report found within their freshness.
   const bool oneShot = !options.startTimers;
-  o.synchronousRollingCounts = oneShot;
+  o.oneShot = oneShot;
+  o.reuseRecentFigures = oneShot;
   auto history = std::make_shared<UsageHistory>(std::move(o));
   if (oneShot) history->refreshSync();
   attachHistoryStages(options, history, std::move(readMeta));

@@ -23,8 +23,8 @@ bool beats(int64_t tokens, int64_t timeUs, uint64_t seq, const auto& other) {
 
 }  // namespace
 
-ClaudeTokenIndex::ClaudeTokenIndex(std::string projectsDirectory)
-    : directory_(std::move(projectsDirectory)), watcher_({directory_}) {}
+ClaudeTokenIndex::ClaudeTokenIndex(std::string projectsDirectory, TranscriptTreeWatcher::Watching watching)
+    : directory_(std::move(projectsDirectory)), watcher_({directory_}, watching) {}
 
 size_t ClaudeTokenIndex::eventCount() const {
   size_t n = 0;
@@ -144,16 +144,28 @@ void ClaudeTokenIndex::remove(const std::string& path) {
   if (keyed) rebuildBest();
 }
 
-void ClaudeTokenIndex::update(std::optional<Timestamp> since) {
+namespace {
+
+double floorOf(std::optional<Timestamp> since) {
+  return since ? toUnixSeconds(*since) - 3600.0 : -std::numeric_limits<double>::infinity();
+}
+
+}  // namespace
+
+void ClaudeTokenIndex::begin(double mtimeFloor) {
   lastFilesRead_ = 0;
   lastBytesRead_ = 0;
-  const double mtimeFloor = since ? toUnixSeconds(*since) - 3600.0 : -std::numeric_limits<double>::infinity();
   // Files passed over earlier that this update reaches.
   for (auto& [path, f] : files_)
     if (f.skipped && f.mtime >= mtimeFloor) {
       f.skipped = false;
       readFile(f, path, true);
     }
+}
+
+void ClaudeTokenIndex::update(std::optional<Timestamp> since) {
+  const double mtimeFloor = floorOf(since);
+  begin(mtimeFloor);
   TranscriptTreeWatcher::Poll poll = watcher_.poll();
   if (!poll.listedAll()) {
     for (const auto& c : poll.changes) {
@@ -162,8 +174,21 @@ void ClaudeTokenIndex::update(std::optional<Timestamp> since) {
     }
     return;
   }
+  std::vector<TranscriptFileInfo> listing;
+  listing.reserve(poll.changes.size());
+  for (auto& c : poll.changes) listing.push_back(std::move(c.info));
+  applyListing(listing, mtimeFloor);
+}
+
+void ClaudeTokenIndex::update(std::optional<Timestamp> since, const std::vector<TranscriptFileInfo>& listing) {
+  const double mtimeFloor = floorOf(since);
+  begin(mtimeFloor);
+  applyListing(listing, mtimeFloor);
+}
+
+void ClaudeTokenIndex::applyListing(const std::vector<TranscriptFileInfo>& listing, double mtimeFloor) {
   for (auto& [path, f] : files_) f.seen = false;
-  for (const auto& c : poll.changes) apply(c.info, mtimeFloor);
+  for (const auto& info : listing) apply(info, mtimeFloor);
   bool removedKeyed = false;
   for (auto it = files_.begin(); it != files_.end();) {
     if (it->second.seen) {

@@ -25,7 +25,8 @@ namespace qd {
 // Thread-safety: not thread-safe; the usage history drives it from its queue.
 class ClaudeTokenIndex {
  public:
-  explicit ClaudeTokenIndex(std::string projectsDirectory);
+  explicit ClaudeTokenIndex(std::string projectsDirectory,
+                            TranscriptTreeWatcher::Watching watching = TranscriptTreeWatcher::Watching::yes);
   ClaudeTokenIndex(const ClaudeTokenIndex&) = delete;
   ClaudeTokenIndex& operator=(const ClaudeTokenIndex&) = delete;
 
@@ -35,6 +36,9 @@ class ClaudeTokenIndex {
   // of that moment ignores) are only noted, not read, until an update reaches
   // back to them or they change.
   void update(std::optional<Timestamp> since = std::nullopt);
+  // The same over `listing`, every transcript file under the directory as the
+  // caller has just listed it (one walk shared with other readers of the tree).
+  void update(std::optional<Timestamp> since, const std::vector<TranscriptFileInfo>& listing);
 
   // Tokens of the lines timestamped at or after `since`, in files modified no
   // earlier than `since` − 3600 s; each (message.id, requestId) pair counts once,
@@ -78,6 +82,10 @@ class ClaudeTokenIndex {
   // A file's attributes as just read: reads what changed.
   void apply(const TranscriptFileInfo& info, double mtimeFloor);
   void remove(const std::string& path);
+  // Reads passed-over files that an update from `mtimeFloor` reaches; starts the counters.
+  void begin(double mtimeFloor);
+  // Applies a complete listing: files not in it are gone.
+  void applyListing(const std::vector<TranscriptFileInfo>& listing, double mtimeFloor);
   void readFile(FileState& state, const std::string& path, bool fromStart);
   void dropEvents(FileState& state);
   void offerBest(const Event& e, FileState* file);

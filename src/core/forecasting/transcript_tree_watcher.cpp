@@ -24,8 +24,8 @@ bool isTranscriptPath(std::string_view path) {
 
 }  // namespace
 
-TranscriptTreeWatcher::TranscriptTreeWatcher(std::vector<std::string> roots)
-    : roots_(std::move(roots)), complete_(roots_.size(), false) {
+TranscriptTreeWatcher::TranscriptTreeWatcher(std::vector<std::string> roots, Watching watching)
+    : roots_(std::move(roots)), watching_(watching), complete_(roots_.size(), false) {
   for (auto& r : roots_)
     while (r.size() > 1 && r.back() == '/') r.pop_back();
   reset();
@@ -51,7 +51,7 @@ std::optional<size_t> TranscriptTreeWatcher::rootOf(std::string_view path) const
 
 void TranscriptTreeWatcher::reset() {
   if (fd_ >= 0) ::close(fd_);
-  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  fd_ = watching_ == Watching::yes ? ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
   watched_.clear();
   complete_.assign(roots_.size(), false);
 }

@@ -4,6 +4,7 @@
 // (directory watches through inotify), so that an unchanged tree costs no file
 // system walk. Without watches (none available, the watch limit reached, a root
 // missing) or after the event queue overflowed, a poll lists everything again.
+// A watcher made for one look (`Watching::no`) adds no watches and lists every time.
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -18,7 +19,8 @@ namespace qd {
 // Thread-safety: not thread-safe; one owner drives it from its queue.
 class TranscriptTreeWatcher {
  public:
-  explicit TranscriptTreeWatcher(std::vector<std::string> roots);
+  enum class Watching { yes, no };
+  explicit TranscriptTreeWatcher(std::vector<std::string> roots, Watching watching = Watching::yes);
   ~TranscriptTreeWatcher();
   TranscriptTreeWatcher(const TranscriptTreeWatcher&) = delete;
   TranscriptTreeWatcher& operator=(const TranscriptTreeWatcher&) = delete;
@@ -46,6 +48,7 @@ class TranscriptTreeWatcher {
   void watch(const std::string& directory, size_t root);
 
   std::vector<std::string> roots_;
+  Watching watching_;
   int fd_ = -1;
   struct Watched {
     std::string directory;

@@ -14,6 +14,7 @@
 #include "forecasting/claude_token_index.h"
 #include "forecasting/local_calendar.h"
 #include "forecasting/pricing.h"
+#include "forecasting/recent_figures.h"
 #include "forecasting/transcript_files.h"
 #include "forecasting/transcript_line_parser.h"
 #include "forecasting/transcript_reader.h"
@@ -149,17 +150,99 @@ UsageHistory::UsageHistory(Options options) : options_(std::move(options)) {
   if (!options_.clock) options_.clock = &SystemClock::instance();
   tzOffsetHours_ = static_cast<int>(LocalTime::toLocal(now()).utcOffsetSeconds / 3600);
   tables_.store(std::make_shared<const UsageTables>());
-  index_ = std::make_unique<ClaudeTokenIndex>(options_.claudeProjects);
+  if (options_.figuresFile)
+    figuresFile_ = *options_.figuresFile;
+  else if (!options_.cacheFile.empty())
+    figuresFile_ = (std::filesystem::path(options_.cacheFile).parent_path() / "usage-figures.json").string();
+  const auto watching = options_.oneShot ? TranscriptTreeWatcher::Watching::no : TranscriptTreeWatcher::Watching::yes;
+  index_ = std::make_unique<ClaudeTokenIndex>(options_.claudeProjects, watching);
   std::vector<std::string> roots = options_.codexDirectories;
   roots.push_back(options_.claudeProjects);
-  watcher_ = std::make_unique<TranscriptTreeWatcher>(std::move(roots));
+  watcher_ = std::make_unique<TranscriptTreeWatcher>(std::move(roots), watching);
+  // Recent tables from the figures file spare loading the (much larger) cache.
+  if (options_.reuseRecentFigures && takeUpRecentFigures()) return;
+  loadCache();
+  recompute();
+}
+
+void UsageHistory::loadCache() {
+  cacheLoaded_ = true;
   if (auto loaded = UsageHistoryCache::load(options_.cacheFile)) {
     cache_ = std::move(*loaded);
   } else {
     // A cache file that does not decode is replaced by the next refresh.
     cacheDirty_ = true;
   }
-  recompute();
+}
+
+bool UsageHistory::takeUpRecentFigures() {
+  if (figuresFile_.empty()) return false;
+  auto bytes = readWholeFile(figuresFile_, RecentFiguresFile::kMaxBytes);
+  if (!bytes) return false;
+  const Timestamp t = now();
+  auto figures = RecentFiguresFile::decode(*bytes, recentFiguresKey(), t);
+  if (!figures) return false;
+  // Whatever their age: the freshness checks of the lookups decide on reuse.
+  for (const auto& r : figures->rolling)
+    if (secondsBetween(r.at, t) < rollRetain) rollCache_[r.minute] = RollEntry{r.at, r.value};
+  if (figures->model) modelCache_ = std::make_pair(figures->model->checkedAt, std::move(figures->model->found));
+  if (!figures->scannedAt || secondsBetween(*figures->scannedAt, t) > recentScanReuse) return false;
+  scannedAt_ = figures->scannedAt;
+  tables_.store(std::make_shared<const UsageTables>(std::move(figures->tables)));
+  return true;
+}
+
+std::string UsageHistory::recentFiguresKey() const {
+  std::string key = figuresKey() + "\nclaude " + options_.claudeProjects;
+  for (const auto& d : options_.codexDirectories) key += "\ncodex " + d;
+  return key;
+}
+
+void UsageHistory::writeRecentFigures() {
+  if (figuresFile_.empty()) return;
+  const Timestamp t = now();
+  RecentFigures f;
+  f.key = recentFiguresKey();
+  f.scannedAt = scannedAt_;
+  f.tables = *tables();
+  std::map<int64_t, RecentFigures::RollingCount> rolling;
+  for (const auto& [minute, e] : rollCache_) rolling[minute] = {minute, e.at, e.value};
+  if (modelCache_) f.model = RecentFigures::ModelLookup{modelCache_->first, modelCache_->second};
+  // The running program and one-shot reports share the file: each part keeps the
+  // more recent of what is there and what this history knows.
+  const auto onDisk = readWholeFile(figuresFile_, RecentFiguresFile::kMaxBytes);
+  if (auto there = onDisk ? RecentFiguresFile::decode(*onDisk, f.key, t) : std::nullopt) {
+    if (there->scannedAt && (!f.scannedAt || *there->scannedAt > *f.scannedAt)) {
+      f.scannedAt = there->scannedAt;
+      f.tables = std::move(there->tables);
+    }
+    for (const auto& r : there->rolling) {
+      auto [it, inserted] = rolling.try_emplace(r.minute, r);
+      if (!inserted && r.at > it->second.at) it->second = r;
+    }
+    if (there->model && (!f.model || there->model->checkedAt > f.model->checkedAt)) f.model = std::move(there->model);
+  }
+  for (const auto& [minute, r] : rolling)
+    if (secondsBetween(r.at, t) < rollRetain) f.rolling.push_back(r);
+  const std::string bytes = RecentFiguresFile::encode(f);
+  if (onDisk && bytes == *onDisk) return;
+  const std::filesystem::path file(figuresFile_);
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  (void)writeFileAtomically(file, bytes);
+}
+
+const std::vector<TranscriptFileInfo>& UsageHistory::claudeListing() {
+  // Long enough to span one report's scan, count and lookup; short enough that a
+  // run kept going (a status bar's follow mode) never answers from an old listing.
+  constexpr double kListingReuseSeconds = 5;
+  const Timestamp t = now();
+  if (!claudeListing_ || std::abs(secondsBetween(claudeListing_->first, t)) > kListingReuseSeconds) {
+    std::vector<TranscriptFileInfo> files;
+    listTranscriptFiles(options_.claudeProjects, [&](TranscriptFileInfo&& info) { files.push_back(std::move(info)); });
+    claudeListing_ = std::make_pair(t, std::move(files));
+  }
+  return claudeListing_->second;
 }
 
 UsageHistory::~UsageHistory() = default;
@@ -193,12 +276,21 @@ void UsageHistory::refreshSync() {
 }
 
 void UsageHistory::refreshOnQueue() {
+  // A one-shot report whose tables are as recent as that walks nothing.
+  if (options_.reuseRecentFigures && scannedAt_ && secondsBetween(*scannedAt_, now()) <= recentScanReuse) return;
+  if (!cacheLoaded_) {
+    // The tables came from the figures file: they are made from the cache again.
+    loadCache();
+    cacheDirty_ = true;
+  }
   scan();
   if (cacheDirty_) {
     recompute();
     writeCache();
     cacheDirty_ = false;
   }
+  scannedAt_ = now();
+  writeRecentFigures();
 }
 
 std::string UsageHistory::figuresKey() const {
@@ -213,6 +305,13 @@ void UsageHistory::scan() {
   const size_t codexRoots = options_.codexDirectories.size();
   const std::string keyedBy = figuresKey();
   TranscriptTreeWatcher::Poll poll = watcher_->poll();
+  if (options_.oneShot && poll.listed[codexRoots]) {
+    // The rolling count and the model lookup of this call take this listing.
+    std::vector<TranscriptFileInfo> claude;
+    for (const auto& c : poll.changes)
+      if (c.root == codexRoots && c.present) claude.push_back(c.info);
+    claudeListing_ = std::make_pair(now(), std::move(claude));
+  }
 
   // Files to parse; on a full listing also every path present.
   std::vector<TranscriptFileInfo> files;
@@ -508,10 +607,10 @@ std::optional<int64_t> UsageHistory::rollingClaudeTokensIfKnown(Timestamp since)
     const int64_t key = floorDiv(since.time_since_epoch().count(), 60'000'000);
     auto it = rollCache_.find(key);
     if (it != rollCache_.end() && secondsBetween(it->second.at, now()) < rollTTL) return it->second.value;
-    if (options_.synchronousRollingCounts) {
-      index_->update(since);
+    if (options_.oneShot) {
+      index_->update(since, claudeListing());
       const int64_t total = index_->tokensSince(since);
-      rollCache_[key] = RollEntry{now(), total};
+      storeRollingCount(key, total);
       return total;
     }
     if (rollScanning_.insert(key).second)
@@ -521,15 +620,19 @@ std::optional<int64_t> UsageHistory::rollingClaudeTokensIfKnown(Timestamp since)
   });
 }
 
-void UsageHistory::performRollingScan(Timestamp since, int64_t key) {
-  index_->update(since);
-  const int64_t total = index_->tokensSince(since);
+void UsageHistory::storeRollingCount(int64_t key, int64_t total) {
   const Timestamp t = now();
   rollCache_[key] = RollEntry{t, total};
   for (auto it = rollCache_.begin(); it != rollCache_.end();) {
     if (secondsBetween(it->second.at, t) >= rollRetain) it = rollCache_.erase(it);
     else ++it;
   }
+  writeRecentFigures();
+}
+
+void UsageHistory::performRollingScan(Timestamp since, int64_t key) {
+  index_->update(since);
+  storeRollingCount(key, index_->tokensSince(since));
   rollScanning_.erase(key);
   std::shared_ptr<std::function<void()>> callback;
   {
@@ -542,17 +645,26 @@ void UsageHistory::performRollingScan(Timestamp since, int64_t key) {
 std::optional<UsageHistory::ModelSighting> UsageHistory::latestClaudeModel() {
   return queue_.sync([this]() -> std::optional<ModelSighting> {
     const Timestamp t = now();
-    if (modelCache_ && secondsBetween(modelCache_->first, t) < 60) return modelCache_->second;
-    std::vector<TranscriptFileInfo> files;
-    listTranscriptFiles(options_.claudeProjects, [&](TranscriptFileInfo&& info) { files.push_back(std::move(info)); });
-    std::stable_sort(files.begin(), files.end(),
-                     [](const TranscriptFileInfo& a, const TranscriptFileInfo& b) { return a.mtime > b.mtime; });
+    if (modelCache_ && secondsBetween(modelCache_->first, t) < modelTTL) return modelCache_->second;
+    std::vector<TranscriptFileInfo> listed;
+    if (!options_.oneShot)
+      listTranscriptFiles(options_.claudeProjects, [&](TranscriptFileInfo&& info) { listed.push_back(std::move(info)); });
+    const std::vector<TranscriptFileInfo>& all = options_.oneShot ? claudeListing() : listed;
+    // The three most recently modified files (the first listed wins ties).
+    std::vector<const TranscriptFileInfo*> files;
+    for (const auto& f : all) files.push_back(&f);
+    const size_t n = std::min<size_t>(3, files.size());
+    std::partial_sort(files.begin(), files.begin() + static_cast<ptrdiff_t>(n), files.end(),
+                      [](const TranscriptFileInfo* a, const TranscriptFileInfo* b) {
+                        return a->mtime != b->mtime ? a->mtime > b->mtime : a < b;
+                      });
     std::optional<ModelSighting> result;
-    for (size_t i = 0; i < files.size() && i < 3; ++i) {
-      auto found = tailModel(files[i].path);
+    for (size_t i = 0; i < n; ++i) {
+      auto found = tailModel(files[i]->path);
       if (found && (!result || found->at > result->at)) result = std::move(found);
     }
     modelCache_ = std::make_pair(t, result);
+    writeRecentFigures();
     return result;
   });
 }

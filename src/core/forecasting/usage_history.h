@@ -2,6 +2,8 @@
 // The local usage history: scans both tools' transcripts into per-file aggregates
 // (cached in "usage-history-cache.json"), derives per-provider day, hour and spend
 // tables from them, and answers token, spend, trend and latest-model queries.
+// What it last found is also kept small in "usage-figures.json" (recent_figures.h)
+// for one-shot reports to take up.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "app/usage_figures.h"
+#include "forecasting/transcript_files.h"
 #include "forecasting/usage_history_cache.h"
 #include "models/provider.h"
 #include "models/timestamp.h"
@@ -55,9 +58,18 @@ class UsageHistory final : public UsageFigures {
     const Clock* clock = nullptr;            // the system clock when absent
     MainLoop* mainLoop = nullptr;
     unsigned scanThreads = 0;                // 0: one per core, at most 4
-    // One-shot reports: a rolling count not cached yet is made on the spot
-    // (the caller waits for it) instead of in the background.
-    bool synchronousRollingCounts = false;
+    // "usage-figures.json", the recent figures a one-shot report may take up;
+    // absent: beside `cacheFile`; empty: none kept.
+    std::optional<std::string> figuresFile;
+    // A run that looks once and exits: a rolling count not cached yet is made on
+    // the spot (the caller waits for it) instead of in the background, the trees
+    // are listed without being watched, and one listing of the Claude tree
+    // serves the scan, the rolling count and the model lookup of the same call.
+    bool oneShot = false;
+    // Take up the figures file at construction: its rolling counts and model
+    // lookup (reused within their usual freshness) and, when its scan is at most
+    // `recentScanReuse` old, its tables, so that `refreshSync` walks nothing.
+    bool reuseRecentFigures = false;
     // The homes of DESIGN.md and the application-support directory.
     [[nodiscard]] static Options defaults();
   };
@@ -71,6 +83,11 @@ class UsageHistory final : public UsageFigures {
   static constexpr int lookbackDays = 16;
   static constexpr double rollTTL = 120;
   static constexpr double rollRetain = 86400;
+  static constexpr double modelTTL = 60;
+  // A one-shot report (a status bar asks every few seconds) takes the tables of a
+  // scan this recent instead of walking the trees: the walks drop to about one a
+  // minute, and the tables lag the transcripts no more than the model lookup does.
+  static constexpr double recentScanReuse = 60;
 
   UsageHistory();
   explicit UsageHistory(Options options);
@@ -128,6 +145,15 @@ class UsageHistory final : public UsageFigures {
   [[nodiscard]] Timestamp now() const;
   // The time zone and prices the figures are made with, as stored in FileAgg::keyedBy.
   [[nodiscard]] std::string figuresKey() const;
+  // figuresKey() and the folders the figures are made from: the figures file's key.
+  [[nodiscard]] std::string recentFiguresKey() const;
+  void loadCache();
+  // Takes up the figures file; true when its tables were taken.
+  bool takeUpRecentFigures();
+  void writeRecentFigures();
+  // One-shot: the Claude tree as listed moments ago in this call, else listed now.
+  const std::vector<TranscriptFileInfo>& claudeListing();
+  void storeRollingCount(int64_t key, int64_t total);
   void scan();
   void recompute();
   void writeCache();
@@ -138,7 +164,11 @@ class UsageHistory final : public UsageFigures {
   Options options_;
   int tzOffsetHours_ = 0;
   FileAggCache cache_;          // history queue only
+  bool cacheLoaded_ = false;    // history queue only
   bool cacheDirty_ = false;     // history queue only
+  std::string figuresFile_;
+  std::optional<Timestamp> scannedAt_;  // history queue only
+  std::optional<std::pair<Timestamp, std::vector<TranscriptFileInfo>>> claudeListing_;  // history queue only
   std::atomic<std::shared_ptr<const UsageTables>> tables_;
 
   std::map<int64_t, RollEntry> rollCache_;  // history queue only

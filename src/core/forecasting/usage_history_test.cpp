@@ -611,5 +611,191 @@ TEST_F(UsageHistoryTest, LatestModelReadsTheNewestTranscriptsFromTheEnd) {
   EXPECT_FALSE(UsageHistory::tailModel(tree.claude("p/missing.jsonl").string()));
 }
 
+// ---- one-shot reports and the recent figures file ------------------------------------
+
+// Reports made one after another, each a fresh one-shot history as `quotadial --status` makes it.
+class RecentFiguresTest : public UsageHistoryTest {
+ protected:
+  void SetUp() override {
+    // One Claude transcript: 100 tokens today, by Opus.
+    TranscriptTree::write(tree.claude("p/a.jsonl"), claudeLine("2025-03-10T11:00:00Z", 100, 0, "", "claude-opus-4-8"),
+                          recent);
+  }
+  UsageHistory::Options report() const {
+    auto o = tree.options(clock);
+    o.oneShot = true;
+    o.reuseRecentFigures = true;
+    return o;
+  }
+  int64_t claudeToday(UsageHistory& h) {
+    h.refreshSync();
+    return day(h, Provider::claude, "2025-03-10");
+  }
+  static std::string modelId(UsageHistory& h) {
+    const auto m = h.latestClaudeModel();
+    return m ? m->id : "none";
+  }
+  fs::path figuresFile() const { return tree.cacheFile().parent_path() / "usage-figures.json"; }
+  static ino_t inode(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+  }
+  // Nothing a report could find in the transcripts any more.
+  void removeTranscripts() const { fs::remove_all(tree.claude("")); }
+};
+
+TEST_F(RecentFiguresTest, AReportTakesUpARecentScanAndWalksAgainOnlyAfterAMinute) {
+  ScopedTZ tz("UTC0");
+  UsageHistory first(report());
+  EXPECT_EQ(claudeToday(first), 100);
+  ASSERT_TRUE(fs::exists(figuresFile()));
+  const ino_t written = inode(figuresFile());
+
+  // A transcript added now is not seen by a report within the minute, which takes
+  // the same tables as they were and leaves the file as it is.
+  TranscriptTree::write(tree.claude("p/b.jsonl"), claudeLine("2025-03-10T11:30:00Z", 50), recent);
+  clock.advance(UsageHistory::recentScanReuse);
+  UsageHistory second(report());
+  EXPECT_EQ(claudeToday(second), 100);
+  EXPECT_EQ(*second.tables(), *first.tables());
+  EXPECT_EQ(inode(figuresFile()), written);
+  // The running program always scans (here without a figures file of its own).
+  auto running = tree.options(clock);
+  running.figuresFile = "";
+  UsageHistory collector(std::move(running));
+  EXPECT_EQ(claudeToday(collector), 150);
+
+  clock.advance(1);
+  UsageHistory third(report());
+  EXPECT_EQ(claudeToday(third), 150);
+}
+
+TEST_F(RecentFiguresTest, AFiguresFileThatIsWrongInAnyWayIsNotThere) {
+  ScopedTZ tz("UTC0");
+  struct Case {
+    const char* name;
+    std::function<void(nlohmann::json&)> tamper;  // or, when empty, `bytes` replace the file
+    std::string bytes;
+  };
+  const int64_t inTenMinutes = (at("2025-03-10T12:10:00Z")).time_since_epoch().count();
+  const Case cases[] = {
+      {"not JSON", {}, "{\"version\":1,\"key\""},
+      {"a document nested too deep", {}, std::string(100'000, '[') + std::string(100'000, ']')},
+      {"another version", [](nlohmann::json& j) { j["version"] = 2; }, ""},
+      {"made from other folders", [](nlohmann::json& j) { j["key"] = j["key"].get<std::string>() + "x"; }, ""},
+      {"a scan in the future", [&](nlohmann::json& j) { j["scannedAt"] = inTenMinutes; }, ""},
+      {"a count made in the future", [&](nlohmann::json& j) { j["rolling"] = {{1, inTenMinutes, 5}}; }, ""},
+      {"a negative count", [](nlohmann::json& j) { j["rolling"] = {{1, 0, -5}}; }, ""},
+      {"an hour out of range", [](nlohmann::json& j) { j["tables"]["claude"]["hourlyTokens"]["24"] = 1; }, ""},
+      {"tokens as text", [](nlohmann::json& j) { j["tables"]["claude"]["dailyTokens"]["2025-03-10"] = "100"; }, ""},
+      {"tokens beyond 64 bits", [](nlohmann::json& j) { j["tables"]["codex"]["dailyTokens"]["2025-03-10"] = 18446744073709551615ull; }, ""},
+      {"a spend that is not finite", [](nlohmann::json& j) { j["tables"]["claude"]["dailyCostUSD"]["2025-03-10"] = 1e308 * 10; }, ""},
+      {"no tables", [](nlohmann::json& j) { j.erase("tables"); }, ""},
+      {"a model lookup without its time", [](nlohmann::json& j) { j["model"].erase("at"); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(figuresFile());
+    fs::remove(tree.claude("p/b.jsonl"));
+    {
+      UsageHistory first(report());
+      EXPECT_EQ(claudeToday(first), 100);
+      EXPECT_TRUE(first.latestClaudeModel());
+    }
+    std::string bytes = c.bytes;
+    if (c.tamper) {
+      auto j = nlohmann::json::parse(std::ifstream(figuresFile()));
+      c.tamper(j);
+      bytes = j.dump();
+    }
+    ASSERT_TRUE(writeFileAtomically(figuresFile(), bytes));
+    // The report scans as if there were no figures, and writes them anew.
+    TranscriptTree::write(tree.claude("p/b.jsonl"), claudeLine("2025-03-10T11:30:00Z", 50), recent);
+    UsageHistory second(report());
+    EXPECT_EQ(claudeToday(second), 150);
+    UsageHistory third(report());
+    EXPECT_EQ(claudeToday(third), 150);
+  }
+}
+
+TEST_F(RecentFiguresTest, CountsAndTheModelAreReusedForAsLongAsTheRunningProgramWould) {
+  ScopedTZ tz("UTC0");
+  const Timestamp since = at("2025-03-10T10:30:00Z");
+  {
+    UsageHistory first(report());
+    EXPECT_EQ(first.rollingClaudeTokensIfKnown(since), 100);
+    EXPECT_EQ(modelId(first), "claude-opus-4-8");
+  }
+  TranscriptTree::append(tree.claude("p/a.jsonl"), claudeLine("2025-03-10T11:59:00Z", 5, 0, "", "claude-haiku-4-5"),
+                         at("2025-03-10T11:59:00Z"));
+  struct Step {
+    double after;  // seconds since the first report
+    int64_t tokens;
+    const char* model;
+  };
+  const Step steps[] = {{UsageHistory::modelTTL - 1, 100, "claude-opus-4-8"},
+                        {UsageHistory::modelTTL + 1, 100, "claude-haiku-4-5"},
+                        {UsageHistory::rollTTL + 1, 105, "claude-haiku-4-5"}};
+  const Timestamp start = clock.now();
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.after);
+    clock.set(addSeconds(start, s.after));
+    UsageHistory next(report());
+    EXPECT_EQ(next.rollingClaudeTokensIfKnown(since), s.tokens);
+    EXPECT_EQ(modelId(next), s.model);
+  }
+}
+
+TEST_F(RecentFiguresTest, BesideTheRunningProgramAReportTakesWhatItFound) {
+  ScopedTZ tz("UTC0");
+  const Timestamp since = at("2025-03-10T10:30:00Z");
+  const Timestamp start = clock.now();
+  UsageHistory collector(tree.options(clock));
+  collector.refreshSync();
+  EXPECT_EQ(collector.rollingClaudeTokens(since), 0);  // counted in the background
+  collector.refreshSync();
+  ASSERT_TRUE(collector.latestClaudeModel());
+  removeTranscripts();
+
+  clock.advance(30);
+  UsageHistory report1(report());
+  EXPECT_EQ(claudeToday(report1), 100);
+  EXPECT_EQ(report1.rollingClaudeTokensIfKnown(since), 100);
+  EXPECT_EQ(modelId(report1), "claude-opus-4-8");
+
+  // A report's newer scan outlives the running program's later writes of its older one.
+  TranscriptTree::write(tree.claude("p/b.jsonl"), claudeLine("2025-03-10T11:30:00Z", 50), recent);
+  clock.advance(UsageHistory::recentScanReuse);
+  UsageHistory report2(report());
+  EXPECT_EQ(claudeToday(report2), 50);
+  clock.advance(10);
+  ASSERT_GE(secondsBetween(start, clock.now()), UsageHistory::modelTTL);
+  (void)collector.latestClaudeModel();  // looked up again, and written with its own older scan
+  removeTranscripts();
+  clock.advance(1);
+  UsageHistory report3(report());
+  EXPECT_EQ(claudeToday(report3), 50);
+}
+
+TEST_F(RecentFiguresTest, AReportWatchesNoFolder) {
+  ScopedTZ tz("UTC0");
+  auto inotifyDescriptors = [] {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(e.path(), ec).string() == "anon_inode:inotify") ++n;
+    }
+    return n;
+  };
+  const int before = inotifyDescriptors();
+  UsageHistory one(report());
+  EXPECT_EQ(claudeToday(one), 100);
+  EXPECT_EQ(one.rollingClaudeTokensIfKnown(at("2025-03-10T10:30:00Z")), 100);
+  EXPECT_EQ(inotifyDescriptors(), before);
+  UsageHistory collector(tree.options(clock));
+  EXPECT_EQ(claudeToday(collector), 100);
+  EXPECT_GT(inotifyDescriptors(), before);
+}
+
 }  // namespace
 }  // namespace qd
