@@ -17,6 +17,7 @@ namespace {
 
 // Countdowns and "as of 5m ago" move by the minute.
 constexpr double kMinute = 60;
+constexpr double kHistoryRescan = 300;
 
 // Refreshes one at a time: a change that arrives while one runs asks for one
 // more afterwards, so a burst of appends costs two refreshes, not one each.
@@ -80,6 +81,9 @@ int run(const CommandLineOptions& options, std::ostream& out, std::ostream& err)
     loop.post([&] { state->whenRefreshed(print); });
   });
   const MainLoop::TimerId minute = loop.addRepeatingTimer(kMinute, [&] { refresher.request(); });
+  // The transcript figures, as often as the running program rescans them (a line
+  // kept for days would otherwise project long windows from its first day's figures).
+  const MainLoop::TimerId history = loop.addRepeatingTimer(kHistoryRescan, [&] { state->scanUsageHistory(); });
   // The bridge and a running copy append to the store; a prune renames over it.
   FileWatch storeWatch(state->supportDirectory(), {"snapshots.ndjson"},
                        [&](const std::string&) { loop.post([&] { refresher.request(); }); });
@@ -91,6 +95,7 @@ int run(const CommandLineOptions& options, std::ostream& out, std::ostream& err)
   refresher.request();
   loop.run();
   loop.cancelTimer(minute);
+  loop.cancelTimer(history);
   return 0;
 }
 
