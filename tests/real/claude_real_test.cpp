@@ -138,6 +138,8 @@ TEST(ClaudeReal, InteractiveSessionFeedsTheBridgeAndItsTranscriptsCountLikeTheRe
   ask("Once more.", 2);
   if (HasFatalFailure()) return;
 
+  // The bridge stores the reading, then runs the user's own status line with the
+  // same input: wait for both before the session goes, or the kill cuts the second.
   const bool both = waitFor(
       [&] {
         bool fiveHour = false, sevenDay = false;
@@ -145,7 +147,9 @@ TEST(ClaudeReal, InteractiveSessionFeedsTheBridgeAndItsTranscriptsCountLikeTheRe
           fiveHour |= s.windowKind == WindowKind::fiveHour && s.usedPercent == 42;
           sevenDay |= s.windowKind == WindowKind::sevenDay && s.usedPercent == 17;
         }
-        return fiveHour && sevenDay;
+        const std::string own = readText(captured);
+        const size_t limits = own.find("\"rate_limits\"");
+        return fiveHour && sevenDay && limits != std::string::npos && own.find('\n', limits) != std::string::npos;
       },
       kDeadline);
   EXPECT_TRUE(both) << tmux.screen() << readText(captured);
