@@ -63,6 +63,13 @@ std::optional<int> fallbackHour(const TranscriptLineUsage& u, int tzOffsetHours)
   return ((value + tzOffsetHours) % 24 + 24) % 24;
 }
 
+// A first run (--usagetest on a fresh account) may come before anything made the folder.
+void writeMakingFolder(const std::filesystem::path& file, std::string_view bytes) {
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  (void)writeFileAtomically(file, bytes);
+}
+
 struct ParseTask {
   const TranscriptFileInfo* info = nullptr;
   TranscriptRule rule = TranscriptRule::claude;
@@ -226,10 +233,7 @@ void UsageHistory::writeRecentFigures() {
     if (secondsBetween(r.at, t) < rollRetain) f.rolling.push_back(r);
   const std::string bytes = RecentFiguresFile::encode(f);
   if (onDisk && bytes == *onDisk) return;
-  const std::filesystem::path file(figuresFile_);
-  std::error_code ec;
-  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
-  (void)writeFileAtomically(file, bytes);
+  writeMakingFolder(figuresFile_, bytes);
 }
 
 const std::vector<TranscriptFileInfo>& UsageHistory::claudeListing() {
@@ -449,11 +453,7 @@ void UsageHistory::recompute() {
 
 void UsageHistory::writeCache() {
   const std::string json = UsageHistoryCache::encode(cache_);
-  // A first run (--usagetest on a fresh account) may come before anything made the folder.
-  const std::filesystem::path file(options_.cacheFile);
-  std::error_code ec;
-  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
-  (void)writeFileAtomically(file, json);
+  writeMakingFolder(options_.cacheFile, json);
 }
 
 std::shared_ptr<const UsageTables> UsageHistory::tables() const { return tables_.load(); }

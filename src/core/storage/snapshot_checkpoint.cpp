@@ -208,8 +208,10 @@ std::optional<SnapshotCheckpoint> decode(std::string_view bytes) {
   };
   // Room for appends: the store grows the list in place.
   c.snapshots.reserve(static_cast<size_t>(count + count / 2 + 1024));
-  c.snapshots.resize(static_cast<size_t>(count));
-  for (UsageSnapshot& s : c.snapshots) {
+  // Copies of one blank: a default-built reading draws a random id, to be overwritten here.
+  const UsageSnapshot blank;
+  for (uint64_t i = 0; i < count; ++i) {
+    UsageSnapshot& s = c.snapshots.emplace_back(blank);
     uint8_t provider = 0, window = 0, confidence = 0, flags = 0;
     int64_t at = 0, resetAt = 0;
     double duration = 0;
